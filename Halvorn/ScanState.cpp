@@ -1,0 +1,3 @@
+#include "Halvorn/ScanState.h"
+
+ScanStateRecord ScanState;
