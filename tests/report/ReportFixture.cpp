@@ -1,10 +1,8 @@
 #include "tests/report/ReportFixture.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 
 #include "Common/FcrLayout.h"
 #include "Common/LittleEndian.h"
@@ -110,11 +108,14 @@ std::vector<uint8_t> BuildReportFile(const ReportFile& file) {
 }
 
 bool MakeSparseFile(const std::string& path, uint64_t size) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT, 0644);
-  if (fd < 0) return false;
-  const bool ok = ftruncate(fd, static_cast<off_t>(size)) == 0;
-  close(fd);
-  return ok;
+  if (!std::filesystem::exists(path)) {
+    FILE* created = fopen(path.c_str(), "wb");
+    if (!created) return false;
+    fclose(created);
+  }
+  std::error_code error;
+  std::filesystem::resize_file(path, size, error);
+  return !error;
 }
 
 bool WriteReportFile(const std::string& path, const ReportFile& file) {

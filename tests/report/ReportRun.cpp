@@ -4,8 +4,8 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
+#include <random>
 
 #include "Halvorn/LocationReport.h"
 #include "Halvorn/ScanState.h"
@@ -30,10 +30,15 @@ ReportRun RunReport(const std::string& fileName, uint32_t lastPosition, bool ver
   ScanState.LastPosition = lastPosition;
   ScanState.Verbose = verbose ? 1 : 0;
 
+  // The tool's streams write no line-end translation; neither do the capture
+  // files (opened in binary mode, which dup2 hands on to the standard fds).
+  PlatformInitStreams();
   fflush(stdout);
   fflush(stderr);
-  FILE* out = tmpfile();
-  FILE* err = tmpfile();
+  const std::filesystem::path folder = MakeTempFolder();
+  FILE* out = fopen((folder / "stdout").string().c_str(), "w+b");
+  FILE* err = fopen((folder / "stderr").string().c_str(), "w+b");
+  if (!out || !err) abort();
   const int savedOut = dup(1);
   const int savedErr = dup(2);
   dup2(fileno(out), 1);
@@ -52,13 +57,20 @@ ReportRun RunReport(const std::string& fileName, uint32_t lastPosition, bool ver
   run.Err = ReadAll(err);
   fclose(out);
   fclose(err);
+  RemoveTree(folder.string());
   return run;
 }
 
 std::string MakeTempFolder() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "halvorn-report-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) abort();
-  return pattern;
+  static std::mt19937_64 random{std::random_device{}()};
+  for (;;) {
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() /
+        ("halvorn-report-" + std::to_string(random() % 100000000000ull));
+    std::error_code error;
+    if (std::filesystem::create_directory(folder, error)) return folder.string();
+    if (error) abort();
+  }
 }
 
 void RemoveTree(const std::string& folder) {
