@@ -186,20 +186,24 @@ void PlatformClose(PlatformFile file)
 
 uint32_t PlatformLastError() { return LastErrorCode; }
 
-// Never null: on an allocation failure the text is this static empty one,
-// which PlatformFreeErrorText recognises and leaves alone.
+// The text is strerror's, followed by CR LF: the system texts of Windows end
+// in CR LF and the library writes them without a line end of its own, so a
+// failure line ends the same way on both systems. Never null: on an
+// allocation failure the text is this static empty one, which
+// PlatformFreeErrorText recognises and leaves alone.
 static char NoErrorText[1] = {0};
 
 char* PlatformErrorText(uint32_t code)
 {
   const char* text = strerror(ErrnoFromCode(code));
-  if (text == nullptr)
-    text = "";
+  if (text == nullptr || text[0] == 0)
+    text = "Unknown error";
   size_t length = strlen(text);
-  char* copy = (char*)malloc(length + 1);
+  char* copy = (char*)malloc(length + 3);
   if (copy == nullptr)
     return NoErrorText;
-  memcpy(copy, text, length + 1);
+  memcpy(copy, text, length);
+  memcpy(copy + length, "\r\n", 3);
   return copy;
 }
 
