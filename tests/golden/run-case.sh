@@ -40,6 +40,14 @@ work="$top/work"
 actual="$top/actual"
 mkdir -p "$work" "$actual"
 
+# Names in the case's file "ignore" are not compared (nor updated).
+ignore=" "
+if [ -f "$case_dir/ignore" ]; then
+  while IFS= read -r name || [ -n "$name" ]; do
+    [ -n "$name" ] && ignore="$ignore$name "
+  done <"$case_dir/ignore"
+fi
+
 if [ -f "$case_dir/watch" ]; then
   while IFS= read -r name || [ -n "$name" ]; do
     [ -n "$name" ] && watch+=("$name")
@@ -56,12 +64,14 @@ else
   unset HALVORN_SCRIPT HALVORN_CALL_LOG
 fi
 
-# The setup step creates the case's input files in the working directory.
-setup="$default_setup"
-[ -f "$case_dir/setup.sh" ] && setup="$case_dir/setup.sh"
-if [ -n "$setup" ]; then
-  path_prefix=""
-  for dir in "${paths[@]+"${paths[@]}"}"; do path_prefix="$path_prefix$dir:"; done
+# The setup steps create the case's input files in the working directory:
+# first the common one given with --setup, then the case's own setup.sh.
+setups=()
+[ -n "$default_setup" ] && setups+=("$default_setup")
+[ -f "$case_dir/setup.sh" ] && setups+=("$case_dir/setup.sh")
+path_prefix=""
+for dir in "${paths[@]+"${paths[@]}"}"; do path_prefix="$path_prefix$dir:"; done
+for setup in "${setups[@]+"${setups[@]}"}"; do
   if ! (cd "$work" && CASE_DIR="$case_dir" GOLDEN_WORK_DIR="$work" \
         GOLDEN_EMULATOR="${emulator[*]+"${emulator[*]}"}" PATH="$path_prefix$PATH" \
         bash "$setup" >"$top/setup.log" 2>&1); then
@@ -69,7 +79,7 @@ if [ -n "$setup" ]; then
     cat "$top/setup.log" >&2
     exit 1
   fi
-fi
+done
 
 args=()
 if [ -f "$case_dir/args" ]; then
@@ -81,8 +91,10 @@ fi
 (cd "$work" && exec timeout 120 "${emulator[@]+"${emulator[@]}"}" "$program" \
    "${args[@]+"${args[@]}"}" </dev/null >"$actual/stdout" 2>"$actual/stderr")
 echo "$?" >"$actual/exit"
+# Only regular files are taken: a name that the setup made a directory or a
+# link to a device counts as not written.
 for name in "${watch[@]}"; do
-  [ -e "$work/$name" ] && cp "$work/$name" "$actual/$name"
+  [ -f "$work/$name" ] && cp "$work/$name" "$actual/$name"
 done
 
 # The expected file of a name: a platform's own version when there is one.
@@ -97,6 +109,7 @@ expected_file() {
 if [ "$update" = 1 ]; then
   mkdir -p "$expected"
   for name in stdout stderr exit "${watch[@]}"; do
+    case "$ignore" in *" $name "*) continue ;; esac
     target="$(expected_file "$name")"
     if [ -e "$actual/$name" ]; then
       cp "$actual/$name" "$target"
@@ -110,6 +123,7 @@ fi
 
 status=0
 for name in stdout stderr exit "${watch[@]}"; do
+  case "$ignore" in *" $name "*) continue ;; esac
   want="$(expected_file "$name")"
   got="$actual/$name"
   if [ ! -e "$want" ] && [ ! -e "$got" ]; then
