@@ -2,9 +2,11 @@
 // kinds against each other, the system's codes and FormatMessageA texts for a
 // missing file and a sharing conflict, 64-bit positioning and the size of a
 // file past 4 GiB.
+#include "LowLevel/LowLevel.h"
 #include "Platform/Platform.h"
 
 #include <gtest/gtest.h>
+#include <io.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -160,6 +162,75 @@ TEST_F(Win32Files, PositionsAndSizesPastFourGiB)
   ASSERT_EQ(PlatformRead(file, bytes, 4, &got), 1);
   EXPECT_EQ(std::string(bytes, got), "0123");
   PlatformClose(file);
+}
+
+// Standard error, caught in a file while the code under test writes to it.
+class CaptureStderr {
+public:
+  explicit CaptureStderr(const std::string& file) : file_(file)
+  {
+    fflush(stderr);
+    sink_ = fopen(file_.c_str(), "wb");
+    saved_ = _dup(2);
+    _dup2(_fileno(sink_), 2);
+  }
+  std::string Stop()
+  {
+    fflush(stderr);
+    _dup2(saved_, 2);
+    _close(saved_);
+    fclose(sink_);
+    std::string text;
+    if (FILE* f = fopen(file_.c_str(), "rb")) {
+      char buffer[512];
+      size_t got;
+      while ((got = fread(buffer, 1, sizeof buffer, f)) > 0)
+        text.append(buffer, got);
+      fclose(f);
+    }
+    DeleteFileA(file_.c_str());
+    return text;
+  }
+
+private:
+  std::string file_;
+  FILE* sink_ = nullptr;
+  int saved_ = -1;
+};
+
+// The location report's read-only open asks for exclusive access: while
+// another program holds the data file open, the open fails with the sharing
+// violation and the system's text; a missing base file gives code 2.
+TEST_F(Win32Files, LibraryOpenReportsTheSystemCodeAndText)
+{
+  struct Case {
+    bool held;
+    bool missing;
+    uint32_t code;
+  };
+  const Case cases[] = {{true, false, ERROR_SHARING_VIOLATION}, {false, true, ERROR_FILE_NOT_FOUND}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.code);
+    std::string name = c.missing ? path + ".gone" : path;
+    HANDLE holder = INVALID_HANDLE_VALUE;
+    if (c.held) {
+      // Another opener that lets others read and write, as an engine would.
+      holder = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+      ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    }
+    LLFileState.Verbose = 0;
+    CaptureStderr capture(path + ".err");
+    uint16_t parts = LLOpenReadOnly(name.c_str());
+    std::string written = capture.Stop();
+    LLCloseAll();
+    if (holder != INVALID_HANDLE_VALUE)
+      CloseHandle(holder);
+    EXPECT_EQ(parts, 0);
+    EXPECT_EQ(written, "Failed to Open File <" + name + ">, Status Code " + std::to_string(c.code) +
+                           ", " + SystemText(c.code));
+  }
 }
 
 TEST(Win32ErrorText, CodeWithoutSystemTextStillGivesALine)
