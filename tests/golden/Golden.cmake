@@ -17,10 +17,9 @@
 # files named NAME.windows where a case has them.
 include_guard(GLOBAL)
 
-set(HALVORN_GOLDEN_RUNNER "${CMAKE_CURRENT_LIST_DIR}/run-case.sh")
-
 function(halvorn_golden_cases)
   cmake_parse_arguments(G "" "PREFIX;PROGRAM;CASES;SETUP" "TOOLS;WATCH" ${ARGN})
+  set(runner "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/run-case.sh")
   set(options)
   foreach(word ${CMAKE_CROSSCOMPILING_EMULATOR})
     list(APPEND options --emulator "${word}")
@@ -42,7 +41,7 @@ function(halvorn_golden_cases)
     if(IS_DIRECTORY "${entry}" AND EXISTS "${entry}/args")
       get_filename_component(case "${entry}" NAME)
       add_test(NAME "${G_PREFIX}.${case}"
-               COMMAND bash "${HALVORN_GOLDEN_RUNNER}" ${options}
+               COMMAND bash "${runner}" ${options}
                        "$<TARGET_FILE:${G_PROGRAM}>" "${entry}")
       set_tests_properties("${G_PREFIX}.${case}" PROPERTIES LABELS golden)
     endif()
