@@ -38,6 +38,7 @@ const int FcrRecordCount = 0x1A;       // high word first
 const int FcrFillingPage = 0x20;       // 3.x-5.x: data page being filled
 const int FcrFillingUnused = 0x2A;     // 3.x-5.x: unused bytes at its end
 const int FcrVariableByte = 0x38;      // 0xFF variable, 0xFD with truncation
+const int FcrAcsName = 0x3C;           // 8-byte name of the file's collating sequence
 const int FcrDupPointerOffset = 0x72;  // 6.x
 const int FcrKeyAddressTable = 0x78;   // 6.x and later
 const int FcrFileFlags = 0x106;
@@ -49,6 +50,7 @@ const int KeySpecRootPage = 0x00;
 const int KeySpecFlags = 0x08;
 const int KeySpecPosition = 0x14;
 const int KeySpecLengthField = 0x16;
+const int KeySpecAcsNumber = 0x1A;     // 6.x and later: numbered ACS, 1-based
 const int KeySpecType = 0x1C;
 const int KeySpecNullValue = 0x1D;
 

@@ -1,0 +1,433 @@
+// Records in physical order: which pages hold data, which slots hold
+// records, the free-slot chain of the older formats, variable-length parts,
+// and the 4-byte position of a record.
+#include <algorithm>
+#include <cstring>
+
+#include "Common/FcrLayout.h"
+#include "Common/LittleEndian.h"
+#include "StandInEngine/EngineState.h"
+#include "StandInEngine/StandInEngine.h"
+
+// A variable part longer than this many fragments, or than this many bytes,
+// can only come from a chain that loops.
+static const uint32_t MaxFragments = 65536;
+static const uint32_t MaxVariableBytes = 16u * 1024 * 1024;
+static const uint32_t NoLink = 0xFFFFFFFFu;
+
+enum { PageIsData = 0, PageIsOther = 1 };
+
+// The logical page number and type that a 6.x-and-later page header carries.
+static uint32_t HeaderPage(const EngineFile* file, const uint8_t* page, uint8_t* type)
+{
+  if (file->Layout == LayoutV6 || file->Layout == LayoutV7) {
+    *type = page[1];
+    return ((uint32_t)page[0] << 16) | GetLE16(page + 2);
+  }
+  *type = page[4];
+  return GetLE32(page);
+}
+
+// Finds and checks a page of the given type: PageIsData with *data set,
+// PageIsOther when the page is of another kind, StatusDamaged when it cannot
+// be read or does not carry its own number and type.
+static int LoadTypedPage(EngineFile* file, PageReader* reader, uint32_t page, uint8_t wanted,
+                         int backward, const uint8_t** data)
+{
+  if (file->Layout == LayoutOld) {
+    const uint8_t* bytes = EngineReadPage(file, reader, page, backward);
+    if (bytes == nullptr || GetHighWordFirst32(bytes) != page)
+      return StatusDamaged;
+    // Only data pages are marked; a variable page is known by being pointed at.
+    if (wanted == PageTypeData && !(GetLE16(bytes + 4) & OldDataPageBit))
+      return PageIsOther;
+    *data = bytes;
+    return PageIsData;
+  }
+  uint32_t physical;
+  uint8_t type;
+  if (EngineMapPage(file, page, &physical, &type) != StatusSuccess)
+    return StatusDamaged;
+  if (type != wanted)
+    return wanted == PageTypeData ? (int)PageIsOther : (int)StatusDamaged;
+  const uint8_t* bytes = EngineReadPage(file, reader, physical, backward);
+  if (bytes == nullptr)
+    return StatusDamaged;
+  uint8_t headerType;
+  if (HeaderPage(file, bytes, &headerType) != page || headerType != wanted)
+    return StatusDamaged;
+  *data = bytes;
+  return PageIsData;
+}
+
+static int LoadDataPage(EngineFile* file, PageReader* reader, uint32_t page, int backward,
+                        const uint8_t** data)
+{
+  if (reader == &file->DataReader && page == file->CachedPage) {
+    *data = file->CachedData;
+    return PageIsData;
+  }
+  int state = LoadTypedPage(file, reader, page, PageTypeData, backward, data);
+  if (state == PageIsData && reader == &file->DataReader) {
+    file->CachedPage = page;
+    file->CachedData = *data;
+  }
+  return state;
+}
+
+// ---------------------------------------------------------------- free slots
+
+// A slot address of a 3.x-5.x file: the physical offset of a slot of a data
+// page that the walk covers.
+static int ValidSlotAddress(EngineFile* file, uint32_t address)
+{
+  uint32_t page = address / file->PageSize;
+  uint32_t within = address % file->PageSize;
+  if (page < file->FirstWalkPage || page > file->LastWalkPage || within < file->RecordBase)
+    return 0;
+  if ((within - file->RecordBase) % file->PhysRecLen != 0 ||
+      (within - file->RecordBase) / file->PhysRecLen >= file->SlotsPerPage)
+    return 0;
+  const uint8_t* data;
+  return LoadTypedPage(file, &file->AuxReader, page, PageTypeData, 0, &data) == PageIsData;
+}
+
+enum { LinkOk = 0, LinkEnd = 1, LinkBad = 2 };
+
+// The link stored in the free slot at a valid address.
+static int NextFree(EngineFile* file, uint32_t address, uint32_t* next)
+{
+  const uint8_t* data;
+  if (LoadTypedPage(file, &file->AuxReader, address / file->PageSize, PageTypeData, 0, &data) !=
+      PageIsData)
+    return LinkBad;
+  uint32_t link = GetHighWordFirst32(data + address % file->PageSize);
+  if (link == NoLink)
+    return LinkEnd;
+  if (!ValidSlotAddress(file, link))
+    return LinkBad;
+  *next = link;
+  return LinkOk;
+}
+
+// Follows the chain from the FCR once. A loop is found in constant memory
+// (Brent's method) before any slot is kept; then the chain's distinct slots
+// are kept, sorted, and the slot whose link loops or leaves the file is
+// remembered as the place of the damage.
+static void LoadFreeChain(EngineFile* file)
+{
+  file->FreeChainLoaded = 1;
+  file->FreeSlots.clear();
+  file->FreeChainBreak = EngineNoOffset;
+  file->FreeChainHeadBroken = 0;
+  uint32_t head = GetHighWordFirst32(file->Fcr.data() + FcrFreeSlotChain);
+  if (head == NoLink)
+    return;
+  if (!ValidSlotAddress(file, head)) {
+    file->FreeChainHeadBroken = 1;
+    return;
+  }
+
+  // Brent: lambda is the loop's length, mu the index where it starts.
+  uint64_t power = 1, lambda = 1;
+  uint32_t tortoise = head, hare = head;
+  int looped = 0;
+  int state = NextFree(file, hare, &hare);
+  while (state == LinkOk) {
+    if (tortoise == hare) {
+      looped = 1;
+      break;
+    }
+    if (power == lambda) {
+      tortoise = hare;
+      power *= 2;
+      lambda = 0;
+    }
+    state = NextFree(file, hare, &hare);
+    lambda++;
+  }
+  uint64_t keep = UINT64_MAX;
+  if (looped) {
+    tortoise = head;
+    hare = head;
+    for (uint64_t i = 0; i < lambda; i++)
+      NextFree(file, hare, &hare);
+    uint64_t mu = 0;
+    while (tortoise != hare) {
+      NextFree(file, tortoise, &tortoise);
+      NextFree(file, hare, &hare);
+      mu++;
+    }
+    keep = mu + lambda;
+  }
+
+  uint32_t at = head;
+  for (uint64_t kept = 0;; ) {
+    file->FreeSlots.push_back(at);
+    kept++;
+    if (kept == keep) {
+      file->FreeChainBreak = at;  // its link closes the loop
+      break;
+    }
+    uint32_t next = 0;
+    int link = NextFree(file, at, &next);
+    if (link == LinkEnd)
+      break;
+    if (link == LinkBad) {
+      file->FreeChainBreak = at;
+      break;
+    }
+    at = next;
+  }
+  std::sort(file->FreeSlots.begin(), file->FreeSlots.end());
+}
+
+// 1 a record, 0 a free slot, StatusDamaged the slot whose free link is broken.
+static int SlotState(const EngineFile* file, uint32_t page, const uint8_t* data, uint32_t slot)
+{
+  if (file->Layout != LayoutOld)
+    return GetLE16(data + file->RecordBase + (size_t)slot * file->PhysRecLen) != 0;
+  uint64_t address = (uint64_t)page * file->PageSize + file->RecordBase +
+                     (uint64_t)slot * file->PhysRecLen;
+  if (address == file->FreeChainBreak)
+    return StatusDamaged;
+  if (page == file->FillingPage && slot >= file->FillingSlots)
+    return 0;  // never held a record
+  if (address <= 0xFFFFFFFFull &&
+      std::binary_search(file->FreeSlots.begin(), file->FreeSlots.end(), (uint32_t)address))
+    return 0;
+  return 1;
+}
+
+// ---------------------------------------------------------------- stepping
+
+int EngineStepRecord(EngineFile* file, RecordCursor* cursor, int backward, int fromEdge)
+{
+  if (file->Layout == LayoutOld && !file->FreeChainLoaded)
+    LoadFreeChain(file);
+  if (file->Layout == LayoutOld && file->FreeChainHeadBroken)
+    return StatusDamaged;
+  uint32_t first = file->FirstWalkPage, last = file->LastWalkPage;
+  if (first > last || file->SlotsPerPage == 0)
+    return StatusEndOfFile;
+
+  uint32_t page;
+  int64_t slot;
+  if (fromEdge) {
+    page = backward ? last : first;
+    slot = backward ? (int64_t)file->SlotsPerPage - 1 : 0;
+  } else {
+    page = cursor->Page;
+    slot = (int64_t)cursor->Slot + (backward ? -1 : 1);
+    if (page < first) {
+      if (backward)
+        return StatusEndOfFile;
+      page = first;
+      slot = 0;
+    } else if (page > last) {
+      if (!backward)
+        return StatusEndOfFile;
+      page = last;
+      slot = (int64_t)file->SlotsPerPage - 1;
+    }
+  }
+
+  // Every page from here to the end is looked at once at most: the walk is
+  // bounded by the page range, which a short file ends with damage.
+  for (;;) {
+    const uint8_t* data = nullptr;
+    int state = LoadDataPage(file, &file->DataReader, page, backward, &data);
+    if (state == StatusDamaged)
+      return StatusDamaged;
+    if (state == PageIsData) {
+      if (!backward) {
+        for (; slot < (int64_t)file->SlotsPerPage; slot++) {
+          int live = SlotState(file, page, data, (uint32_t)slot);
+          if (live == StatusDamaged)
+            return StatusDamaged;
+          if (live) {
+            cursor->Page = page;
+            cursor->Slot = (uint32_t)slot;
+            return StatusSuccess;
+          }
+        }
+      } else {
+        if (slot >= (int64_t)file->SlotsPerPage)
+          slot = (int64_t)file->SlotsPerPage - 1;
+        for (; slot >= 0; slot--) {
+          int live = SlotState(file, page, data, (uint32_t)slot);
+          if (live == StatusDamaged)
+            return StatusDamaged;
+          if (live) {
+            cursor->Page = page;
+            cursor->Slot = (uint32_t)slot;
+            return StatusSuccess;
+          }
+        }
+      }
+    }
+    if (backward) {
+      if (page == first)
+        return StatusEndOfFile;
+      page--;
+      slot = (int64_t)file->SlotsPerPage - 1;
+    } else {
+      if (page == last)
+        return StatusEndOfFile;
+      page++;
+      slot = 0;
+    }
+  }
+}
+
+// ---------------------------------------------------------------- records
+
+// Where a fragment that starts at offset ends: at the nearest fragment start
+// above it among the used entries of the page's fragment table, or at the
+// table itself. The table is read from the page's end downwards and ends at
+// a zero word or at a word that cannot be an entry.
+static uint32_t FragmentEnd(const EngineFile* file, const uint8_t* page, uint32_t offset)
+{
+  uint32_t ps = file->PageSize;
+  uint32_t tableStart = ps;
+  uint32_t best = ps;
+  for (uint32_t m = 0;; m++) {
+    if (2 * (m + 1) > ps)
+      break;
+    uint32_t position = ps - 2 * (m + 1);
+    if (position < file->RecordBase || position < offset)
+      break;
+    uint16_t word = GetLE16(page + position);
+    if (word == 0)
+      break;
+    if (word != 0xFFFF) {
+      uint32_t start = word & 0x7FFFu;
+      if (start >= position)
+        break;
+      if (start > offset && start < best)
+        best = start;
+    }
+    tableStart = position;
+  }
+  return best < tableStart ? best : tableStart;
+}
+
+// Appends the variable part that starts at link to the buffer. used counts
+// every byte of the record, copied or not.
+static int CopyVariablePart(EngineFile* file, uint32_t link, uint8_t* buffer, uint32_t size,
+                            uint64_t* used)
+{
+  uint32_t ps = file->PageSize;
+  for (uint32_t fragments = 0; link != NoLink; fragments++) {
+    if (fragments >= MaxFragments || *used > MaxVariableBytes)
+      return StatusDamaged;
+    uint8_t bytes[4];
+    PutLE32(bytes, link);
+    uint32_t page = ((uint32_t)bytes[0] << 16) | ((uint32_t)bytes[2] << 8) | bytes[1];
+    uint32_t number = bytes[3];
+    const uint8_t* data = nullptr;
+    if (LoadTypedPage(file, &file->AuxReader, page, PageTypeVariable, 0, &data) != PageIsData)
+      return StatusDamaged;
+    if (2 * (number + 1) > ps)
+      return StatusDamaged;
+    uint32_t position = ps - 2 * (number + 1);
+    if (position < file->RecordBase)
+      return StatusDamaged;
+    uint16_t entry = GetLE16(data + position);
+    if (entry == 0xFFFF)
+      return StatusDamaged;
+    uint32_t start = entry & 0x7FFFu;
+    if (start < file->RecordBase || start >= position)
+      return StatusDamaged;
+    uint32_t end = FragmentEnd(file, data, start);
+    // From 6.x every fragment starts with the link to the next one; before,
+    // bit 15 of the entry says so.
+    int linked = file->Layout != LayoutOld || (entry & 0x8000);
+    uint32_t next = NoLink;
+    if (linked) {
+      if (end - start < 4)
+        return StatusDamaged;
+      next = GetLE32(data + start);
+      start += 4;
+    }
+    uint32_t length = end - start;
+    if (*used < size) {
+      uint64_t room = size - *used;
+      uint32_t piece = room < length ? (uint32_t)room : length;
+      memcpy(buffer + *used, data + start, piece);
+    }
+    *used += length;
+    link = next;
+  }
+  return StatusSuccess;
+}
+
+static int PageForCursor(EngineFile* file, PageReader* reader, const RecordCursor* cursor,
+                         const uint8_t** slot)
+{
+  const uint8_t* data = nullptr;
+  if (LoadDataPage(file, reader, cursor->Page, 0, &data) != PageIsData ||
+      cursor->Slot >= file->SlotsPerPage)
+    return StatusDamaged;
+  if (SlotState(file, cursor->Page, data, cursor->Slot) != 1)
+    return StatusDamaged;
+  *slot = data + file->RecordBase + (size_t)cursor->Slot * file->PhysRecLen;
+  return StatusSuccess;
+}
+
+const uint8_t* EngineFixedPart(EngineFile* file, PageReader* reader, const RecordCursor* cursor)
+{
+  const uint8_t* slot = nullptr;
+  if (PageForCursor(file, reader, cursor, &slot) != StatusSuccess)
+    return nullptr;
+  return slot + file->SlotPrefix;
+}
+
+int EngineCopyRecord(EngineFile* file, PageReader* reader, const RecordCursor* cursor,
+                     uint8_t* buffer, uint32_t size, uint32_t* length)
+{
+  const uint8_t* record = EngineFixedPart(file, reader, cursor);
+  if (record == nullptr)
+    return StatusDamaged;
+  uint32_t fixed = file->RecordLength;
+  if (buffer == nullptr)
+    size = 0;
+  memcpy(buffer, record, fixed <= size ? fixed : size);
+  uint64_t used = fixed;
+  if (file->Variable) {
+    uint32_t link = GetLE32(record + fixed);
+    uint32_t blanks = file->BlankTruncation ? GetLE16(record + fixed + 4) : 0;
+    // The variable pages come through the aux reader, which may hold the
+    // slot's page: everything needed from the slot is read by now.
+    int status = CopyVariablePart(file, link, buffer, size, &used);
+    if (status != StatusSuccess)
+      return status;
+    for (uint32_t n = 0; n < blanks; n++, used++)
+      if (used < size)
+        buffer[used] = ' ';
+  }
+  if (used > size) {
+    *length = size;
+    return StatusDataBufferShort;
+  }
+  *length = (uint32_t)used;
+  return StatusSuccess;
+}
+
+uint32_t EnginePositionValue(const EngineFile* file, const RecordCursor* cursor)
+{
+  switch (file->Layout) {
+  case LayoutOld:
+  case LayoutV6: {
+    // The slot's byte offset (physical before 6.x, in logical page space
+    // from 6.x), high word first.
+    uint32_t offset = cursor->Page * file->PageSize + file->RecordBase +
+                      cursor->Slot * file->PhysRecLen;
+    return SwapHalves(offset);
+  }
+  case LayoutV7: return (cursor->Page << 8) | (cursor->Slot & 0xFF);
+  default:
+    return (cursor->Page << file->BitsInRecordId) |
+           (cursor->Slot & ((1u << file->BitsInRecordId) - 1));
+  }
+}
