@@ -43,6 +43,8 @@ const int FcrDupPointerOffset = 0x72;  // 6.x
 const int FcrKeyAddressTable = 0x78;   // 6.x and later
 const int FcrFileFlags = 0x106;
 const int FcrKeySpecsOld = 0x110;      // 3.x-5.x: key segment specs
+const int FcrKeySpecsNew = 0x1B0;      // 8.x and later: key segment specs, clear of 351, 400, 419
+const int KeyTableFromEnd = 240;       // builder: key address table this far before the FCR page end
 const int KeySpecLength = 30;
 
 // ---- Key segment spec, from its start
