@@ -342,13 +342,8 @@ TEST_F(LocationReportFile, NotABtrieveFileEndsWithExitTwo) {
 // A 6.x file that ends after its first FCR page.
 TEST_F(LocationReportFile, OnePageSixFileEndsWithExitTwo) {
   const std::string path = folder_ + "/SHORT.DAT";
-  ReportFile file = WithoutPat(Make(0x0600, 1024));
-  std::vector<uint8_t> bytes = BuildReportFile(file);
-  bytes.resize(1024);
-  FILE* out = fopen(path.c_str(), "wb");
-  ASSERT_NE(out, nullptr);
-  fwrite(bytes.data(), 1, bytes.size(), out);
-  fclose(out);
+  ASSERT_TRUE(WriteReportFile(path, WithoutPat(Make(0x0600, 1024))));
+  ASSERT_TRUE(SetFileSize(path, 1024));
   const ReportRun run = RunReport(path, 0x00001203, false);
   EXPECT_EQ(run.Code, 2);
   EXPECT_EQ(run.Out, "Unable to open physical file " + path + "\n");
@@ -397,9 +392,9 @@ TEST_F(LocationReportFile, RecordInPartThreeBeyondFourGiB) {
   file.MinimumSize = 2 * GiB;
   file.ExtendToMappedPages = false;
   ASSERT_TRUE(WriteReportFile(path, file));
-  ASSERT_TRUE(MakeSparseFile(folder_ + "/BIG.^01", 1 * GiB));
-  ASSERT_TRUE(MakeSparseFile(folder_ + "/BIG.^02", 1 * GiB + GiB / 2));
-  ASSERT_TRUE(MakeSparseFile(folder_ + "/BIG.^03", 1 * GiB));
+  ASSERT_TRUE(SetFileSize(folder_ + "/BIG.^01", 1 * GiB));
+  ASSERT_TRUE(SetFileSize(folder_ + "/BIG.^02", 1 * GiB + GiB / 2));
+  ASSERT_TRUE(SetFileSize(folder_ + "/BIG.^03", 1 * GiB));
 
   const ReportRun run = RunReport(path, 0x00012C05, false);
   EXPECT_EQ(run.Code, 0);

@@ -1,5 +1,6 @@
-// Small byte-level data files for the location report's tests: an FCR pair
-// (one FCR below 6.0) and PAT pair 1 with chosen entries, nothing else. The
+// Small data files for the location report's tests, written with the
+// project's builder: an FCR pair (one FCR below 6.0) and PAT pair 1 with
+// chosen entries, nothing else. The
 // report reads only these, so the pages the entries point at need not hold
 // anything; the file is extended (sparsely) so that they lie inside it.
 #ifndef HALVORN_TESTS_REPORT_REPORTFIXTURE_H
@@ -27,18 +28,12 @@ struct ReportFile {
   bool ExtendToMappedPages = true;  // also long enough for every mapped page
 };
 
-// Geometry of the fixture, worked out from the version and page size.
-uint16_t FixtureFcrPageSize(uint16_t version, uint16_t pageSize);
-uint64_t FixturePatPairOneOffset(uint16_t version, uint16_t pageSize);
-
-// The bytes of the file, up to the end of the PAT pair (or of the FCR).
-std::vector<uint8_t> BuildReportFile(const ReportFile& file);
-
 // Writes the file at path; extends it to the larger of MinimumSize and (with
 // ExtendToMappedPages) the end of the last mapped physical page + 1 page. Returns false on failure.
 bool WriteReportFile(const std::string& path, const ReportFile& file);
 
-// Creates (or extends) a file of the given size, sparse.
-bool MakeSparseFile(const std::string& path, uint64_t size);
+// Creates a file of the given size, or gives an existing one that size:
+// growth is sparse, a smaller size cuts the file.
+bool SetFileSize(const std::string& path, uint64_t size);
 
 #endif
