@@ -13,6 +13,7 @@
 #ifndef HALVORN_TESTS_LOWLEVEL_TESTFILES_H
 #define HALVORN_TESTS_LOWLEVEL_TESTFILES_H
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
