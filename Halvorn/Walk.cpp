@@ -73,7 +73,10 @@ int WriteExportLine() {
 void FinishKeyOnlyExport(int status) {
   (void)status;
   FILE* file = ScanState.ExportFile;
-  int written = fputc(ExportEndByte, file) != EOF && !ferror(file);
+  int written = fputc(ExportEndByte, file) != EOF;
+  // The flush is asked for on its own: not every C library reports from
+  // fclose a write of the buffer that failed.
+  if (fflush(file) != 0 || ferror(file)) written = 0;
   if (fclose(file) != 0) written = 0;
   ScanState.ExportFile = nullptr;
   CloseDataFile();
@@ -95,6 +98,7 @@ void WriteLastRecordDump() {
   int written = ScanState.ExportFile != nullptr;
   if (written) {
     if (fwrite(ScanState.DataBuffer, 1, length, ScanState.ExportFile) != length) written = 0;
+    if (fflush(ScanState.ExportFile) != 0) written = 0;
     if (fclose(ScanState.ExportFile) != 0) written = 0;
     ScanState.ExportFile = nullptr;
   }

@@ -54,8 +54,9 @@ int OpenDataFile() {
   strncpy(pathBuffer, ScanState.FileName, sizeof pathBuffer - 1);
 
   // The block keeps the first 127 characters of the name for messages.
+  size_t nameLength = strnlen(ScanState.FileName, sizeof block->FileName - 1);
   memset(block->FileName, 0, sizeof block->FileName);
-  strncpy(block->FileName, ScanState.FileName, sizeof block->FileName - 1);
+  memcpy(block->FileName, ScanState.FileName, nameLength);
 
   size_t ownerLength = strnlen(ScanState.OwnerName, MaxOwnerNameLength);
   memcpy(ScanState.DataBuffer, ScanState.OwnerName, ownerLength);
