@@ -60,5 +60,8 @@ const int KeySpecNullValue = 0x1D;
 const int PatEntriesV6 = 8;            // 4-byte entries, 0x0600-0x07FF
 const int PatEntriesV8 = 20;           // 6-byte entries, 0x0800-0x094F
 const int PatEntriesV95 = 16;          // 8-byte entries, 0x0950 and above
+const int PatEntrySizeV6 = 4;          // page bits 16-23, EntryExtra, page bits 0-15
+const int PatEntrySizeV8 = 6;          // page (4), EntryExtra (2)
+const int PatEntrySizeV95 = 8;         // page (4), EntryExtra (2), PageSpan (2)
 
 #endif

@@ -183,14 +183,14 @@ int LLLogicalToPhysical(uint32_t logical, uint32_t* physical, uint16_t* entryExt
       uint32_t size;
       uint16_t version = LLFileState.FileVersion;
       if (version < 0x0800) {
-        at = PatEntriesV6 + 4 * index;
-        size = 4;
+        size = PatEntrySizeV6;
+        at = PatEntriesV6 + size * index;
       } else if (version < 0x0950) {
-        at = PatEntriesV8 + 6 * index;
-        size = 6;
+        size = PatEntrySizeV8;
+        at = PatEntriesV8 + size * index;
       } else {
-        at = PatEntriesV95 + 8 * index;
-        size = 8;
+        size = PatEntrySizeV95;
+        at = PatEntriesV95 + size * index;
       }
       // Only the first FcrPageSize bytes of a PAT page are read. Files above
       // 9.50 with 1024-byte pages have 2048-byte PAT pages but 476 entries
