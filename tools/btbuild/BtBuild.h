@@ -206,4 +206,112 @@ int BtWritePatPair(const BtFileSet* set, const BtGeometry* g, uint32_t pair, uin
 int BtWritePageBytes(const BtFileSet* set, const BtGeometry* g, uint32_t physicalPage,
                      uint32_t offsetInPage, const void* bytes, size_t count);
 
+// ---------------------------------------------------------------- data files
+
+// Kinds of injected damage (docs/format.md, "What the builder writes").
+enum {
+  BtDamageZeroPage = 1,     // the page's bytes all zero
+  BtDamageGarbagePage,      // the page's bytes pseudo-random (fixed seed)
+  BtDamageCutAtPage,        // the logical file ends where the page begins
+  BtDamageCutInPage,        // the logical file ends Arg bytes into the page (0: half a page)
+  BtDamagePatPastEnd,       // 6.x on: the page's PAT entry (both copies) points past the end
+  BtDamageHeaderNumber,     // the page's header carries the number of the next page
+  BtDamageHeaderType,       // 6.x on: the page's header carries type 'V' (a data page) or 'D'
+  BtDamageFreeChainLoop,    // 3.x-5.x: the last free slot points back at the first
+  BtDamageFreeChainOut,     // 3.x-5.x: the first free slot points past the end of the file
+  BtDamageVariableBroken,   // the record's variable pointer points past the last page
+  BtDamageVariableLoop      // the record's last fragment points back at its first
+};
+
+// What a damage names: a physical page, the data page that holds a record,
+// or a record itself (the variable-part kinds need a record).
+enum { BtTargetPhysicalPage = 0, BtTargetRecordPage = 1, BtTargetDataPage = 2 };
+
+struct BtDamage {
+  int Kind;
+  int Target;       // BtTarget*
+  uint32_t Value;   // the physical page, the record index or the data page index
+  uint32_t Arg;     // BtDamageCutInPage: bytes kept of the page
+};
+
+const int BtMaxDamage = 16;
+
+struct BtDataSpec {
+  uint16_t Version;
+  int VersionWord;           // -1: Version (a negated word for files with an owner)
+  uint32_t PageSize;
+  uint32_t Records;
+  uint16_t RecordLength;     // the fixed part
+  uint16_t PhysRecLen;       // 0: usage count + record + variable pointer + 8 per duplicates key
+  int SegmentCount;
+  BtKeySegment Segments[BtMaxSegments];
+  uint32_t FreeEvery;        // every FreeEvery-th slot is free (0: none; 1 not allowed)
+  uint32_t DuplicatesPer;    // key value = record / DuplicatesPer (0, 1: unique)
+  int ShuffleKeys;           // key values a fixed permutation of 0..Records-1
+  int Variable;              // 3.x-6.x: variable-length records
+  uint32_t VariableLength;   // bytes of every record's variable part
+  uint32_t FragmentSize;     // largest piece of a variable part per fragment (0: as large as fits)
+  int IndexPages;            // one empty index page per key (as real files have index pages)
+  int BitsInRecordId;        // -1: the smallest that holds the slot numbers
+  uint64_t PartSize;         // extension part size (0: one file)
+  int CurrentCopy;           // 6.x on: which FCR and PAT copy carries the larger usage count
+  int DamageCount;
+  BtDamage Damage[BtMaxDamage];
+};
+
+// Defaults: 10 records of 32 bytes, key 0 a 4-byte integer at 0, one
+// index page per key, no free slots, copy 1 current, one file.
+void BtDefaultDataSpec(BtDataSpec* spec, uint16_t version, uint32_t pageSize);
+// Parses "3.00" ... "13.00", "0x0D30", "v16"; 0 for text it does not know.
+uint16_t BtParseVersion(const char* text);
+
+// What BtBuildFileSet wrote, and what BtRecordPlaceOf needs.
+struct BtBuildResult {
+  BtFileSet Set;
+  BtGeometry Geometry;
+  BtFcrSpec Fcr;                 // the FCR as written (copy CurrentCopy)
+  uint32_t SlotsPerPage;
+  uint32_t SlotsUsed;            // slot positions up to the last record (free ones included)
+  uint32_t FreeEvery;
+  uint32_t FreeSlots;
+  uint32_t IndexPages;
+  uint32_t DataPages;
+  uint32_t VariablePages;
+  uint32_t FragmentsPerPage;
+  uint32_t PiecesPerRecord;
+  uint32_t LogicalPages;         // 6.x on: logical pages in use, 1..LogicalPages
+  uint32_t PhysicalPages;        // pages of the whole file set, control pages included
+  uint32_t PatPairs;
+  uint64_t FileSize;             // logical size after damage
+  int Parts;
+  uint32_t* LogicalToPhysical;   // 6.x on: LogicalPages + 1 entries; owned, see BtFreeBuildResult
+  char Error[256];
+};
+
+// Where record i lies.
+struct BtRecordPlace {
+  uint32_t Record;
+  uint32_t DataPage;       // index among data pages
+  uint32_t LogicalPage;    // = PhysicalPage below 6.00
+  uint32_t PhysicalPage;
+  uint32_t Slot;
+  uint64_t SlotOffset;     // large offset of the slot's first byte
+  int Part;
+  uint64_t PartOffset;
+  uint32_t Position;       // what Get Position answers for it
+};
+
+// Builds the file set at path (earlier parts and delta file of the path are
+// removed first). 1, or 0 with result->Error set. Release the result with
+// BtFreeBuildResult.
+int BtBuildFileSet(const BtDataSpec* spec, const char* path, BtBuildResult* result);
+void BtFreeBuildResult(BtBuildResult* result);
+int BtRecordPlaceOf(const BtBuildResult* result, uint32_t record, BtRecordPlace* place);
+// Physical page of data page d (its index among data pages). 1/0.
+int BtDataPagePhysical(const BtBuildResult* result, uint32_t dataPage, uint32_t* physical);
+// The key value of record i, and the bytes of its fixed part and variable part.
+uint32_t BtKeyValue(const BtDataSpec* spec, uint32_t record);
+void BtRecordBytes(const BtDataSpec* spec, uint32_t record, uint8_t* out);
+void BtVariableBytes(const BtDataSpec* spec, uint32_t record, uint8_t* out);
+
 #endif
