@@ -259,10 +259,11 @@ struct KeyCase {
   const char* Name;
   const char* Script;
   std::vector<std::string> Switches;
-  std::vector<std::string> KeysBeforeEscape;  // sent one at a time, then the walk must go on
-  bool SendEscape;
+  std::vector<std::string> KeysBefore;  // sent one at a time; the walk must go on after each
+  const char* FinalKey;                 // sent last (Escape, Ctrl-C), or null: the walk ends itself
   int ExitCode;
   const char* ErrEnd;  // what standard error ends with
+  bool EndsWithCloseAndReset;
 };
 
 class KeyboardTest : public ::testing::TestWithParam<KeyCase> {};
@@ -284,13 +285,13 @@ TEST_P(KeyboardTest, UnderAPseudoTerminal) {
     int status;
     return waitpid(child, &status, WNOHANG) == 0;
   };
-  if (keyCase.SendEscape) {
+  if (keyCase.FinalKey != nullptr) {
     // The walk has begun once the terminal has left canonical mode.
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (CanonicalWithEcho(slave) && std::chrono::steady_clock::now() < deadline)
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     ASSERT_FALSE(CanonicalWithEcho(slave)) << "the walk did not switch the terminal";
-    for (const std::string& key : keyCase.KeysBeforeEscape) {
+    for (const std::string& key : keyCase.KeysBefore) {
       ASSERT_EQ(write(master, key.data(), key.size()), static_cast<ssize_t>(key.size()));
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
       ASSERT_TRUE(running()) << "a key other than Escape ended the walk";
@@ -298,7 +299,8 @@ TEST_P(KeyboardTest, UnderAPseudoTerminal) {
     off_t before = static_cast<off_t>(ReadFile(dir / "err").size());
     std::this_thread::sleep_for(std::chrono::milliseconds(250));
     EXPECT_GT(static_cast<off_t>(ReadFile(dir / "err").size()), before) << "the spinner stopped";
-    ASSERT_EQ(write(master, "\x1b", 1), 1);
+    size_t length = strlen(keyCase.FinalKey);
+    ASSERT_EQ(write(master, keyCase.FinalKey, length), static_cast<ssize_t>(length));
   }
   int exitCode = WaitForExit(child, 30);
   EXPECT_EQ(exitCode, keyCase.ExitCode);
@@ -322,9 +324,11 @@ TEST_P(KeyboardTest, UnderAPseudoTerminal) {
     ASSERT_EQ(progress[i + 1], '\b') << i;
   }
 
-  if (keyCase.SendEscape) {
+  if (keyCase.FinalKey != nullptr) {
     EXPECT_FALSE(Exists(dir / "LASTREC.DMP"));
     EXPECT_EQ(ReadFile(dir / "out"), "");
+  }
+  if (keyCase.EndsWithCloseAndReset) {
     std::vector<Call> calls = ReadCallLog(dir / "calls.log");
     ASSERT_GE(calls.size(), 2u);
     EXPECT_EQ(calls[calls.size() - 2].Operation, 1);
@@ -339,15 +343,20 @@ const char* const Terminated = "Halvorn Terminated by the User.\n";
 INSTANTIATE_TEST_SUITE_P(
     Keys, KeyboardTest,
     ::testing::Values(
-        KeyCase{"EscapeEndsTheWalk", EndlessRecords, {}, {}, true, 1, Terminated},
-        KeyCase{"OtherKeysChangeNothing", EndlessRecords, {"/K1"}, {"x", "\x1b[A", " "}, true, 1,
-                Terminated},
-        KeyCase{"EscapeEndsAKeyOnlyWalk", EndlessKeys, {"/A0", "/L3"}, {"q"}, true, 1, Terminated},
+        KeyCase{"EscapeEndsTheWalk", EndlessRecords, {}, {}, "\x1b", 1, Terminated, true},
+        KeyCase{"OtherKeysChangeNothing", EndlessRecords, {"/K1"}, {"x", "\x1b[A", " "}, "\x1b", 1,
+                Terminated, true},
+        KeyCase{"EscapeEndsAKeyOnlyWalk", EndlessKeys, {"/A0", "/L3"}, {"q"}, "\x1b", 1,
+                Terminated, true},
+        // Ctrl-C: the signal ends the process as it would without the walk,
+        // and the terminal gets its mode back first.
+        KeyCase{"InterruptRestoresTheTerminal", EndlessRecords, {}, {}, "\x03", 128 + SIGINT, "",
+                false},
         KeyCase{"StatusTwentyRestoresTheTerminal",
-                "0\n3* record datatext=Rec pos=00000101\n20\n", {}, {}, false, 1,
-                "Please load the Btrieve Record Manager\n"},
+                "0\n3* record datatext=Rec pos=00000101\n20\n", {}, {}, nullptr, 1,
+                "Please load the Btrieve Record Manager\n", false},
         KeyCase{"NormalEndRestoresTheTerminal", "0\n3* 0 keytext=Key\n9\n", {"/A0", "/L3"}, {},
-                false, 0, "-\b\\\b|\b"}),
+                nullptr, 0, "-\b\\\b|\b", true}),
     [](const ::testing::TestParamInfo<KeyCase>& info) { return std::string(info.param.Name); });
 
 // A key-only walk ended by Escape keeps the lines written so far and gets no
