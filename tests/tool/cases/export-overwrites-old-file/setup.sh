@@ -1,0 +1,1 @@
+printf 'an older and longer export' >HALVORN.UNF
