@@ -180,8 +180,14 @@ struct RecordCursor {
   uint32_t Slot;
 };
 // Moves to the next (or previous) live record after the cursor; with
-// fromEdge set, the first (or last) record. 0 found, 9 end, 2 damage.
-int EngineStepRecord(EngineFile* file, RecordCursor* cursor, int backward, int fromEdge);
+// fromEdge set, the first (or last) record. 0 found (*slot at its slot in the
+// data reader), 9 end, 2 damage.
+int EngineStepRecord(EngineFile* file, RecordCursor* cursor, int backward, int fromEdge,
+                     const uint8_t** slot);
+// Copies the record whose slot bytes are given (fixed part and variable
+// part) into the buffer; as EngineCopyRecord.
+int EngineCopySlot(EngineFile* file, const uint8_t* slot, uint8_t* buffer, uint32_t size,
+                   uint32_t* length);
 // Copies the record at the cursor (fixed part and variable part) into the
 // buffer; *length gets the record's length when it fits, else what was
 // copied. 0, 22 (buffer short), 2 (damage).

@@ -52,7 +52,7 @@ static void ReadKey(EngineFile* file, uint32_t at, KeyDefinition* key)
       segment.Type = spec[KeySpecType];
     else
       segment.Type = (segment.Flags & KeyFlagBinary) ? KeyTypeUnsigned : KeyTypeString;
-    segment.AcsNumber = file->Layout == LayoutOld ? 0 : GetLE16(spec + KeySpecAcsNumber);
+    segment.AcsNumber = file->Layout == LayoutOld ? 0 : spec[KeySpecAcsNumber];
     file->Segments.push_back(segment);
     key->SegmentCount++;
     key->Length += segment.Length;
@@ -289,24 +289,16 @@ int EngineBuildKeyOrder(EngineFile* file, int keyNumber)
   order->Slots.reserve(expected);
 
   RecordCursor cursor = {0, 0};
-  int status = EngineStepRecord(file, &cursor, 0, 1);
+  const uint8_t* slot = nullptr;
+  int status = EngineStepRecord(file, &cursor, 0, 1, &slot);
   while (status == StatusSuccess) {
-    const uint8_t* record = EngineFixedPart(file, &file->DataReader, &cursor);
-    if (record == nullptr) {
-      status = StatusDamaged;
-      break;
-    }
+    const uint8_t* record = slot + file->SlotPrefix;
     if (file->Variable) {
       // The variable part is not part of the key, but a broken chain is
       // damage that the key walk must report as the physical walk does.
+      // Variable pages come through the aux reader: the slot stays valid.
       uint32_t ignored;
-      int copied = EngineCopyRecord(file, &file->DataReader, &cursor, nullptr, 0, &ignored);
-      if (copied == StatusDamaged) {
-        status = StatusDamaged;
-        break;
-      }
-      record = EngineFixedPart(file, &file->DataReader, &cursor);
-      if (record == nullptr) {
+      if (EngineCopySlot(file, slot, nullptr, 0, &ignored) == StatusDamaged) {
         status = StatusDamaged;
         break;
       }
@@ -317,7 +309,7 @@ int EngineBuildKeyOrder(EngineFile* file, int keyNumber)
     ComparableForm(file, key, record, order->Values.data() + at, order->SortBytes.data() + at);
     order->Pages.push_back(cursor.Page);
     order->Slots.push_back((uint16_t)cursor.Slot);
-    status = EngineStepRecord(file, &cursor, 0, 0);
+    status = EngineStepRecord(file, &cursor, 0, 0, &slot);
   }
   order->Damaged = status != StatusEndOfFile;
 

@@ -183,7 +183,7 @@ static void LoadFreeChain(EngineFile* file)
 }
 
 // 1 a record, 0 a free slot, StatusDamaged the slot whose free link is broken.
-static int SlotState(const EngineFile* file, uint32_t page, const uint8_t* data, uint32_t slot)
+static inline int SlotState(const EngineFile* file, uint32_t page, const uint8_t* data, uint32_t slot)
 {
   if (file->Layout != LayoutOld)
     return GetLE16(data + file->RecordBase + (size_t)slot * file->PhysRecLen) != 0;
@@ -201,8 +201,22 @@ static int SlotState(const EngineFile* file, uint32_t page, const uint8_t* data,
 
 // ---------------------------------------------------------------- stepping
 
-int EngineStepRecord(EngineFile* file, RecordCursor* cursor, int backward, int fromEdge)
+int EngineStepRecord(EngineFile* file, RecordCursor* cursor, int backward, int fromEdge,
+                     const uint8_t** slotBytes)
 {
+  // The common case first: the next slot of the page the walk is on, in a
+  // file whose slots carry their usage count.
+  if (!fromEdge && !backward && file->Layout != LayoutOld && cursor->Page == file->CachedPage) {
+    const uint8_t* data = file->CachedData;
+    for (uint32_t slot = cursor->Slot + 1; slot < file->SlotsPerPage; slot++) {
+      const uint8_t* bytes = data + file->RecordBase + (size_t)slot * file->PhysRecLen;
+      if (bytes[0] | bytes[1]) {
+        cursor->Slot = slot;
+        *slotBytes = bytes;
+        return StatusSuccess;
+      }
+    }
+  }
   if (file->Layout == LayoutOld && !file->FreeChainLoaded)
     LoadFreeChain(file);
   if (file->Layout == LayoutOld && file->FreeChainHeadBroken)
@@ -248,6 +262,7 @@ int EngineStepRecord(EngineFile* file, RecordCursor* cursor, int backward, int f
           if (live) {
             cursor->Page = page;
             cursor->Slot = (uint32_t)slot;
+            *slotBytes = data + file->RecordBase + (size_t)slot * file->PhysRecLen;
             return StatusSuccess;
           }
         }
@@ -261,6 +276,7 @@ int EngineStepRecord(EngineFile* file, RecordCursor* cursor, int backward, int f
           if (live) {
             cursor->Page = page;
             cursor->Slot = (uint32_t)slot;
+            *slotBytes = data + file->RecordBase + (size_t)slot * file->PhysRecLen;
             return StatusSuccess;
           }
         }
@@ -386,13 +402,21 @@ const uint8_t* EngineFixedPart(EngineFile* file, PageReader* reader, const Recor
 int EngineCopyRecord(EngineFile* file, PageReader* reader, const RecordCursor* cursor,
                      uint8_t* buffer, uint32_t size, uint32_t* length)
 {
-  const uint8_t* record = EngineFixedPart(file, reader, cursor);
-  if (record == nullptr)
+  const uint8_t* slot = nullptr;
+  if (PageForCursor(file, reader, cursor, &slot) != StatusSuccess)
     return StatusDamaged;
+  return EngineCopySlot(file, slot, buffer, size, length);
+}
+
+int EngineCopySlot(EngineFile* file, const uint8_t* slot, uint8_t* buffer, uint32_t size,
+                   uint32_t* length)
+{
+  const uint8_t* record = slot + file->SlotPrefix;
   uint32_t fixed = file->RecordLength;
   if (buffer == nullptr)
     size = 0;
-  memcpy(buffer, record, fixed <= size ? fixed : size);
+  if (size > 0)
+    memcpy(buffer, record, fixed <= size ? fixed : size);
   uint64_t used = fixed;
   if (file->Variable) {
     uint32_t link = GetLE32(record + fixed);

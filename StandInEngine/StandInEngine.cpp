@@ -41,7 +41,7 @@ const int OpenModeLowest = -4;
 static EngineFile Files[EngineMaxFiles];
 static uint32_t NextSerial = 1;
 
-static EngineFile* FileOfBlock(const uint8_t* block)
+static inline EngineFile* FileOfBlock(const uint8_t* block)
 {
   if (block == nullptr || GetLE32(block + BlockMagicAt) != BlockMagic)
     return nullptr;
@@ -110,7 +110,7 @@ static void KeepRecord(uint8_t* block, const RecordCursor* cursor)
   PutLE32(block + BlockSlotAt, cursor->Slot);
 }
 
-static int StepOperation(EngineFile* file, uint8_t* block, int operation, uint8_t* data,
+static inline int StepOperation(EngineFile* file, uint8_t* block, int operation, uint8_t* data,
                          uint32_t* dataLength)
 {
   int backward = operation == OpStepLast || operation == OpStepPrevious;
@@ -118,12 +118,30 @@ static int StepOperation(EngineFile* file, uint8_t* block, int operation, uint8_
   RecordCursor cursor = {GetLE32(block + BlockPageAt), GetLE32(block + BlockSlotAt)};
   if (!fromEdge && !(block[BlockFlagsAt] & BlockHasRecord))
     return StatusInvalidPositioning;
-  int status = EngineStepRecord(file, &cursor, backward, fromEdge);
+  // Step Next within the data page the walk is on, fixed-length records:
+  // the call a physical walk makes for nearly every record.
+  if (operation == OpStepNext && file->Layout != LayoutOld && !file->Variable &&
+      cursor.Page == file->CachedPage && dataLength != nullptr &&
+      *dataLength >= file->RecordLength) {
+    const uint8_t* bytes = file->CachedData + file->RecordBase + (size_t)cursor.Slot * file->PhysRecLen;
+    for (uint32_t n = cursor.Slot + 1; n < file->SlotsPerPage; n++) {
+      bytes += file->PhysRecLen;
+      if (bytes[0] | bytes[1]) {
+        memcpy(data, bytes + 2, file->RecordLength);
+        *dataLength = file->RecordLength;
+        block[BlockFlagsAt] = BlockHasRecord;
+        PutLE32(block + BlockSlotAt, n);
+        return StatusSuccess;
+      }
+    }
+  }
+  const uint8_t* slot = nullptr;
+  int status = EngineStepRecord(file, &cursor, backward, fromEdge, &slot);
   if (status != StatusSuccess)
     return status;  // the position stays on the last record read
   uint32_t size = dataLength != nullptr ? *dataLength : 0;
   uint32_t length = 0;
-  status = EngineCopyRecord(file, &file->DataReader, &cursor, data, size, &length);
+  status = EngineCopySlot(file, slot, data, size, &length);
   if (status == StatusDamaged)
     return status;
   if (dataLength != nullptr)
@@ -195,7 +213,7 @@ static int GetOperation(EngineFile* file, uint8_t* block, int operation, uint8_t
   return status;
 }
 
-static int PositionOperation(EngineFile* file, const uint8_t* block, uint8_t* data,
+static inline int PositionOperation(EngineFile* file, const uint8_t* block, uint8_t* data,
                              uint32_t* dataLength)
 {
   if (!(block[BlockFlagsAt] & BlockHasRecord))
@@ -214,6 +232,15 @@ int16_t StandInRecordCall(uint16_t operation, void* positionBlock, void* dataBuf
 {
   uint8_t* block = (uint8_t*)positionBlock;
   uint8_t* data = (uint8_t*)dataBuffer;
+  // The two calls a physical walk makes per record come first.
+  if (operation == OpStepNext || operation == OpGetPosition) {
+    EngineFile* file = FileOfBlock(block);
+    if (file == nullptr)
+      return StatusFileNotOpen;
+    if (operation == OpGetPosition)
+      return (int16_t)PositionOperation(file, block, data, dataLength);
+    return (int16_t)StepOperation(file, block, operation, data, dataLength);
+  }
   if (operation == OpOpen)
     return (int16_t)OpenOperation(block, (const uint8_t*)keyBuffer, keyLength, keyNumber);
   if (operation == OpReset) {
