@@ -204,8 +204,6 @@ static int MakePlan(const BtDataSpec* spec, Plan* p, BtBuildResult* r) {
     return Fail(r, "page size must be a multiple of 512 from 512 to 16384");
   int known = BtComputeGeometry(p->V, p->Ps, &p->G);
   if (p->V >= 0x0600 && !known) return Fail(r, "page size not in the PAT tables of this version");
-  if (p->V >= 0x0600 && p->G.PatEntriesStored < p->G.PatEntriesPerPage)
-    return Fail(r, "PAT entries of this page size do not fit in a PAT page");
   if (p->V >= 0x0600 && p->G.FcrPageSize < p->Ps) return Fail(r, "FCR page smaller than a page");
   if (spec->RecordLength == 0) return Fail(r, "record length must be at least 1");
   if (spec->Variable && p->V >= 0x0700)
@@ -282,6 +280,17 @@ static int MakePlan(const BtDataSpec* spec, Plan* p, BtBuildResult* r) {
   if (pagesInUse > 0xFFFFFFull && p->V < 0x0800) return Fail(r, "too many pages for 24-bit PAT entries");
   p->Ltotal = uint32_t(pagesInUse - 1);
   uint32_t e = p->G.PatEntriesPerPage;
+  // Above 9.50 with 1024-byte pages a pair has 476 entries but its 2048-byte
+  // PAT page holds only 254 of them: a reader cannot map the others, so such
+  // a file can use logical pages of the first 254 entries only.
+  if (p->G.PatEntriesStored < e && p->Ltotal > p->G.PatEntriesStored) {
+    std::snprintf(r->Error, sizeof r->Error,
+                  "only %lu of the %lu PAT entries of a pair fit in a %lu-byte PAT page; "
+                  "this file needs %lu logical pages (use another page size or fewer records)",
+                  (unsigned long)p->G.PatEntriesStored, (unsigned long)e,
+                  (unsigned long)p->G.FcrPageSize, (unsigned long)p->Ltotal);
+    return 0;
+  }
   p->Pairs = p->Ltotal == 0 ? 1 : (p->Ltotal - 1) / e + 1;
   p->ControlPages = (p->V >= 0x0800 ? 4 : 2) * p->G.FcrPageSize / p->Ps;
   p->PairPages = 2 * p->G.FcrPageSize / p->Ps;
@@ -329,8 +338,7 @@ static void PutPageHeader(const Plan& p, uint8_t* page, uint32_t number, uint8_t
 }
 
 static uint32_t FragmentPage(const Plan& p, uint64_t g) {
-  uint32_t v = uint32_t(g / p.Fpp);
-  return Old(p) ? VariableLogical(p, v) : VariableLogical(p, v);
+  return VariableLogical(p, uint32_t(g / p.Fpp));
 }
 
 static void PutLink(uint8_t* at, uint32_t page, uint32_t fragment) {
@@ -351,7 +359,7 @@ static uint32_t FragmentOffset(const Plan& p, uint32_t n) {
 
 static void ComposeDataPage(const Plan& p, uint32_t d, uint8_t* page, std::vector<uint8_t>& record) {
   std::memset(page, 0, p.Ps);
-  PutPageHeader(p, page, Old(p) ? DataLogical(p, d) : DataLogical(p, d), TypeData, UsageWordData);
+  PutPageHeader(p, page, DataLogical(p, d), TypeData, UsageWordData);
   const BtDataSpec* spec = p.Spec;
   for (uint32_t t = 0; t < p.Spp; ++t) {
     uint64_t s = uint64_t(d) * p.Spp + t;
