@@ -52,7 +52,14 @@ int LLWriteFcrPair() {
   if (s.FileVersion < 0x0600) return 0;
   if (!FcrPageSizeUsable()) return 0;
   if (!LLWriteBlock(0, s.FcrBuffers[0], s.FcrPageSize)) return 0;
-  return LLWriteBlock(s.FcrPageSize / BlockSize, s.FcrBuffers[1], s.FcrPageSize);
+  // The second copy goes back to byte offset FcrPageSize, where the load read
+  // it. For FCR pages of a multiple of 512 bytes (every page size a real file
+  // has) that is block FcrPageSize / 512; for any other size that block would
+  // start before the second copy and overwrite the end of the first, so the
+  // byte offset is used instead of the truncated block number.
+  if (s.FcrPageSize % BlockSize == 0)
+    return LLWriteBlock(s.FcrPageSize / BlockSize, s.FcrBuffers[1], s.FcrPageSize);
+  return LLWriteAt(s.FcrPageSize, s.FcrBuffers[1], s.FcrPageSize);
 }
 
 int LLWriteAuxPair() {
