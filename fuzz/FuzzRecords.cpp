@@ -51,7 +51,8 @@ void FindRecords(const FuzzFileSetInput& input) {
   // Exactly PageSize bytes on the heap, so that a read past the page is
   // caught; zeros where the payload is shorter.
   HeapBytes page = Allocate(pageSize);
-  memcpy(page.get(), input.Payload, input.PayloadSize < pageSize ? input.PayloadSize : pageSize);
+  const size_t pageBytes = input.PayloadSize < pageSize ? input.PayloadSize : pageSize;
+  if (pageBytes > 0) memcpy(page.get(), input.Payload, pageBytes);
   const uint8_t* bytes = page.get();
   uint16_t offset = 0;
   uint16_t length = 0;
@@ -68,7 +69,7 @@ void FindRecords(const FuzzFileSetInput& input) {
 void ExpandRecord(const FuzzFileSetInput& input) {
   const size_t sourceLength = input.PayloadSize < MaxExpandSource ? input.PayloadSize : MaxExpandSource;
   HeapBytes source = Allocate(sourceLength);
-  memcpy(source.get(), input.Payload, sourceLength);
+  if (sourceLength > 0) memcpy(source.get(), input.Payload, sourceLength);
   const uint32_t capacity = (input.Value >> 16) % (MaxExpandCapacity + 1);
   HeapBytes destination = Allocate(capacity);
   uint32_t length = capacity;
