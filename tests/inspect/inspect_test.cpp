@@ -1,6 +1,6 @@
 // halvorn-inspect's whole output, standard output and standard error byte for
 // byte and the exit code, against the files in expected/: the real sample
-// GALTELA.DAT (skipped when the samples are absent), a small 9.50 file built
+// GALTELA.DAT and TEST.DAT (skipped when the samples are absent), a small 9.50 file built
 // here, and the usage and open errors.
 //
 // HALVORN_UPDATE_EXPECTED=1 in the environment rewrites the expected files
@@ -70,23 +70,40 @@ struct Case {
 
 // ------------------------------------------------------------ the real sample
 
-TEST(InspectOutput, Galtela)
+struct SampleCase {
+  const char* sample;
+  const char* name;
+  const char* args;
+  int code;
+};
+
+TEST(InspectOutput, RealSamples)
 {
-  std::string sample = std::string(HALVORN_SAMPLES_DIR) + "/GALTELA.DAT";
-  if (!HaveFile(sample))
-    GTEST_SKIP() << "sample file " << sample << " is absent (samples folder not present); skipping";
-  TempDir dir;
-  // A copy, so that no extension part or delta file of the samples folder
-  // could join the set.
-  ASSERT_TRUE(WriteImage(dir.Path("GALTELA.DAT"), ReadWholeFile(sample)));
-  const Case cases[] = {
-      {"galtela_fcr", "GALTELA.DAT fcr", 0},
-      {"galtela_pat_1", "GALTELA.DAT pat 1", 0},
-      {"galtela_header_logical_5", "GALTELA.DAT header logical 5", 0},
-      {"galtela_record_10_0", "GALTELA.DAT record 10 0", 2},
+  const SampleCase cases[] = {
+      {"GALTELA.DAT", "galtela_fcr", "GALTELA.DAT fcr", 0},
+      {"GALTELA.DAT", "galtela_pat_1", "GALTELA.DAT pat 1", 0},
+      {"GALTELA.DAT", "galtela_header_logical_5", "GALTELA.DAT header logical 5", 0},
+      {"GALTELA.DAT", "galtela_record_10_0", "GALTELA.DAT record 10 0", 2},
+      {"TEST.DAT", "test300_fcr", "TEST.DAT fcr", 0},
+      {"TEST.DAT", "test300_header_logical_1", "TEST.DAT header logical 1", 0},
+      {"TEST.DAT", "test300_pat_1", "TEST.DAT pat 1", 2},
+      {"TEST.DAT", "test300_headers", "TEST.DAT headers", 2},
   };
-  for (const Case& c : cases)
+  int ran = 0;
+  for (const SampleCase& c : cases) {
+    std::string sample = std::string(HALVORN_SAMPLES_DIR) + "/" + c.sample;
+    if (!HaveFile(sample))
+      continue;
+    ran++;
+    TempDir dir;
+    // A copy, so that no extension part or delta file of the samples folder
+    // could join the set.
+    ASSERT_TRUE(WriteImage(dir.Path(c.sample), ReadWholeFile(sample)));
     Compare(c.name, Inspect(dir.Root(), c.args), c.code);
+  }
+  if (ran == 0)
+    GTEST_SKIP() << "samples folder " << HALVORN_SAMPLES_DIR
+                 << " is absent (no sample file found); skipping";
 }
 
 // ------------------------------------------------------------ a built 9.50 file
@@ -159,6 +176,8 @@ TEST(InspectOutput, Built950)
       {"b950_record_2_3", "B950.DAT record 2 3", 0},
       {"b950_record_2_4", "B950.DAT record 2 4", 2},
       {"b950_header_physical_31", "B950.DAT header physical 31", 0},
+      {"b950_dump_logical_1", "B950.DAT dump logical 1", 0},
+      {"b950_dump_physical_99", "B950.DAT dump physical 99", 2},
       {"b950_headers", "B950.DAT headers", 0},
       {"b950_pat_verbose", "-v B950.DAT pat 1", 0},
   };
