@@ -367,6 +367,24 @@ TEST_F(WritesTest, FcrPairOfAPageSizeNotAMultipleOf512)
   EXPECT_TRUE(expected == ReadWholeFile(path));
 }
 
+TEST_F(WritesTest, TableWritesRefuseAnFcrPageSizeAboveTheBuffers)
+{
+  // Only a damaged FCR gives an FCR page size above the 32768-byte buffers;
+  // the table writes refuse it rather than write from past their buffers.
+  Layout l = LayoutFor(0x0800, 1024);
+  Image img = TableImage(l);
+  std::string path = Put(img);
+  ASSERT_NE(0, QuietOpen(path, 1));
+  ASSERT_EQ(1, LLLoadAuxPair());
+  ASSERT_EQ(1, LLLoadPatPair(1));
+  LLFileState.FcrPageSize = 0xC000;
+  EXPECT_EQ(0, LLWriteFcrPair());
+  EXPECT_EQ(0, LLWriteAuxPair());
+  EXPECT_EQ(0, LLWritePatPair(1));
+  LLCloseAll();
+  EXPECT_TRUE(img == ReadWholeFile(path));
+}
+
 // ------------------------------------------------------------ PAT pairs and entries
 
 TEST_F(WritesTest, PatPairOtherThanTheLoadedOne)
