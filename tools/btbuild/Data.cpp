@@ -352,9 +352,15 @@ static uint32_t PieceLength(const Plan& p, uint32_t j) {
   return j + 1 < p.C ? p.F : p.Spec->VariableLength - (p.C - 1) * p.F;
 }
 
-// Offset of fragment n within its variable page.
-static uint32_t FragmentOffset(const Plan& p, uint32_t n) {
-  return VariableHeaderEnd + n * (4 + p.F);
+// Offset of fragment n within variable page v: the fragments before it,
+// each its link and its piece, packed one after another.
+static uint32_t FragmentOffset(const Plan& p, uint32_t v, uint32_t n) {
+  uint32_t offset = VariableHeaderEnd;
+  for (uint32_t k = 0; k < n; ++k) {
+    uint64_t g = uint64_t(v) * p.Fpp + k;
+    offset += 4 + PieceLength(p, uint32_t(g % p.C));
+  }
+  return offset;
 }
 
 static void ComposeDataPage(const Plan& p, uint32_t d, uint8_t* page, std::vector<uint8_t>& record) {
@@ -408,7 +414,7 @@ static void ComposeVariablePage(const Plan& p, uint32_t v, uint8_t* page, std::v
       BtVariableBytes(p.Spec, i, part.data());
       lastRecord = i;
     }
-    uint32_t offset = FragmentOffset(p, n);
+    uint32_t offset = lastEnd;
     uint8_t* at = page + offset;
     if (j + 1 < p.C) PutLink(at, FragmentPage(p, g + 1), uint32_t((g + 1) % p.Fpp));
     else PutLE32(at, NoLink);
@@ -602,7 +608,7 @@ static int PageOfTarget(const Plan& p, const BtDamage& dmg, uint32_t* physical, 
 static uint64_t FragmentLinkOffset(const Plan& p, uint64_t g) {
   uint32_t v = uint32_t(g / p.Fpp);
   uint32_t n = uint32_t(g % p.Fpp);
-  return BtPageOffset(&p.G, PhysicalOf(p, VariableLogical(p, v))) + FragmentOffset(p, n);
+  return BtPageOffset(&p.G, PhysicalOf(p, VariableLogical(p, v))) + FragmentOffset(p, v, n);
 }
 
 static int ApplyDamage(const Plan& p, const BtFileSet* set, const BtDamage& dmg, uint64_t* size,
