@@ -69,6 +69,11 @@ void ExerciseOpenSet(const FuzzFileSetInput& input) {
                             input.Value >> 8,
                             input.Value >> 10};
   for (uint32_t page : pages) TranslatePage(page);
+  // The PAT arithmetic alone, and a seek to the pair the input names.
+  (void)LLPatEntriesPerPageAlt();
+  (void)LLPatPairOffset(0xFFFFFFFFu);
+  uint16_t seekPart = 0;
+  LLSeekPatPair(fromInput, &seekPart);
   // Every part's first and last offsets.
   for (uint16_t part = 0; part < LLFileState.PartCount; ++part) {
     uint32_t page = 0;
