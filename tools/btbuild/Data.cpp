@@ -1,5 +1,6 @@
 // Data files: records laid out in pages as an engine writes them for each
 // version (docs/format.md, sections 1 and 7 to 11), and injected damage.
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -48,7 +49,10 @@ uint16_t BtParseVersion(const char* text) {
   unsigned major = 0, minor = 0;
   char tail = 0;
   if (std::sscanf(text, "0x%x%c", &major, &tail) == 1 && major <= 0xFFFF) return uint16_t(major);
-  if (std::sscanf(text, "%u.%2x%c", &major, &minor, &tail) == 2 && major < 256)
+  const char* dot = std::strchr(text, '.');
+  if (dot && std::strlen(dot + 1) == 2 && std::isxdigit((unsigned char)dot[1]) &&
+      std::isxdigit((unsigned char)dot[2]) &&
+      std::sscanf(text, "%u.%2x%c", &major, &minor, &tail) == 2 && major < 256)
     return uint16_t(major << 8 | minor);
   return 0;
 }
