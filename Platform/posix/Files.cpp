@@ -66,7 +66,9 @@ PlatformFile PlatformOpenFile(const char* path, int openKind)
   if (openKind != PlatformOpenReadWrite && openKind != PlatformOpenShared)
     openKind = PlatformOpenReadExclusive;
 
-  int flags = (openKind == PlatformOpenReadWrite ? O_RDWR : O_RDONLY) | O_CLOEXEC;
+  // O_NONBLOCK only for the open itself, so that a path naming a FIFO cannot
+  // hang the open; reads and writes of the handle block as usual.
+  int flags = (openKind == PlatformOpenReadWrite ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK;
   int fd;
   do
     fd = open(path, flags);
@@ -75,6 +77,9 @@ PlatformFile PlatformOpenFile(const char* path, int openKind)
     KeepErrno();
     return PlatformInvalidFile;
   }
+  int statusFlags = fcntl(fd, F_GETFL);
+  if (statusFlags != -1)
+    fcntl(fd, F_SETFL, statusFlags & ~O_NONBLOCK);
 
   // A directory opens read-only under POSIX but is no file to read pages
   // from; refuse it here, as Windows refuses to open one as a file.

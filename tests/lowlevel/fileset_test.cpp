@@ -205,6 +205,24 @@ TEST_F(FileSetTest, OverlongNamesAreRefused)
   EXPECT_EQ(2, QuietOpen(name));
 }
 
+TEST_F(FileSetTest, FolderOrPipeIsNoFile)
+{
+  // A folder is refused as a file; a FIFO opens at once (no writer needed)
+  // and reads as an empty file.
+  std::string folder = dir.Mkdir("FOLDER.DAT");
+  {
+    Capture cap;
+    EXPECT_EQ(0, LLOpenReadOnly(folder.c_str()));
+    EXPECT_EQ("Failed to Open File <" + folder + ">, Status Code 21, Is a directory\r\n",
+              cap.Err());
+  }
+  std::string fifo = dir.Path("PIPE.DAT");
+  ASSERT_EQ(0, mkfifo(fifo.c_str(), 0644));
+  Capture cap;
+  EXPECT_EQ(0, LLOpenReadOnly(fifo.c_str()));
+  EXPECT_EQ("Not a Btrieve File!\n", cap.Err());
+}
+
 // ------------------------------------------------------------ sharing
 
 struct ShareCase {
