@@ -3,6 +3,11 @@
 // logical pages; its two pages are two copies of one table and the one with
 // the higher usage count (the second on a tie) is in force. One pair is kept
 // in memory at a time.
+//
+// EntryExtra is handed out as the entry stores it and written back the same
+// way; the library gives it no meaning of its own (real files keep the type
+// of the page there: 'D' data, 'V' variable, 0x80 + n index of key n, 0 for a
+// free or shadow page).
 #include <cstdio>
 #include <cstring>
 

@@ -99,6 +99,22 @@ TEST_F(FileSetTest, PartNumbersAreTwoLowerCaseHexDigits)
             cap.Out());
 }
 
+TEST_F(FileSetTest, VerboseOpenWithDeltaFile)
+{
+  std::string base = dir.Path("V.DAT");
+  ASSERT_TRUE(WriteImage(base, BaseV4()));
+  ASSERT_TRUE(WriteImage(dir.Path("V.^^^"), Filled(512, 2)));
+  LLFileState.Verbose = 1;
+  Capture cap;
+  EXPECT_EQ(1, LLOpenShared(base.c_str()));
+  std::string cut = dir.Path("V");
+  EXPECT_EQ("Opening File <" + base + ">\r\nOpening File <" + base + ">...Opened\r\n" +
+                "Opening File <" + cut + ".^01>...Failed (2), No such file or directory\r\n" +
+                "Opening File <" + cut + ".^^^>...Delta File Found and Opened!\r\n" +
+                "Loading FCR\r\nFile Version Found = 0400\n",
+            cap.Err());
+}
+
 TEST_F(FileSetTest, AGapEndsTheSet)
 {
   std::string base = dir.Path("DATA.MKD");
