@@ -48,7 +48,10 @@ static void ReadKey(EngineFile* file, uint32_t at, KeyDefinition* key)
       key->Broken = 1;
       return;
     }
-    if (segment.Flags & KeyFlagExtended)
+    // Real engines mark an extended type with flag 0x0100 and leave the type
+    // byte zero otherwise; a type byte without the flag is taken as well, as
+    // writers that omit the flag mean it.
+    if ((segment.Flags & KeyFlagExtended) || spec[KeySpecType] != 0)
       segment.Type = spec[KeySpecType];
     else
       segment.Type = (segment.Flags & KeyFlagBinary) ? KeyTypeUnsigned : KeyTypeString;

@@ -77,22 +77,27 @@ static int LoadDataPage(EngineFile* file, PageReader* reader, uint32_t page, int
 
 // ---------------------------------------------------------------- free slots
 
+enum { AddressValid = 0, AddressWrong = 1, AddressInBadPage = 2 };
+
 // A slot address of a 3.x-5.x file: the physical offset of a slot of a data
-// page that the walk covers.
-static int ValidSlotAddress(EngineFile* file, uint32_t address)
+// page that the walk covers. AddressWrong when no slot can lie there,
+// AddressInBadPage when its page is damaged (or no data page).
+static int CheckSlotAddress(EngineFile* file, uint32_t address)
 {
   uint32_t page = address / file->PageSize;
   uint32_t within = address % file->PageSize;
   if (page < file->FirstWalkPage || page > file->LastWalkPage || within < file->RecordBase)
-    return 0;
+    return AddressWrong;
   if ((within - file->RecordBase) % file->PhysRecLen != 0 ||
       (within - file->RecordBase) / file->PhysRecLen >= file->SlotsPerPage)
-    return 0;
+    return AddressWrong;
   const uint8_t* data;
-  return LoadTypedPage(file, &file->AuxReader, page, PageTypeData, 0, &data) == PageIsData;
+  if (LoadTypedPage(file, &file->AuxReader, page, PageTypeData, 0, &data) != PageIsData)
+    return AddressInBadPage;
+  return AddressValid;
 }
 
-enum { LinkOk = 0, LinkEnd = 1, LinkBad = 2 };
+enum { LinkOk = 0, LinkEnd = 1, LinkBad = 2, LinkIntoBadPage = 3 };
 
 // The link stored in the free slot at a valid address.
 static int NextFree(EngineFile* file, uint32_t address, uint32_t* next)
@@ -104,10 +109,12 @@ static int NextFree(EngineFile* file, uint32_t address, uint32_t* next)
   uint32_t link = GetHighWordFirst32(data + address % file->PageSize);
   if (link == NoLink)
     return LinkEnd;
-  if (!ValidSlotAddress(file, link))
-    return LinkBad;
   *next = link;
-  return LinkOk;
+  switch (CheckSlotAddress(file, link)) {
+  case AddressValid: return LinkOk;
+  case AddressInBadPage: return LinkIntoBadPage;
+  default: return LinkBad;
+  }
 }
 
 // Follows the chain from the FCR once. A loop is found in constant memory
@@ -123,8 +130,13 @@ static void LoadFreeChain(EngineFile* file)
   uint32_t head = GetHighWordFirst32(file->Fcr.data() + FcrFreeSlotChain);
   if (head == NoLink)
     return;
-  if (!ValidSlotAddress(file, head)) {
+  int headState = CheckSlotAddress(file, head);
+  if (headState == AddressWrong) {
     file->FreeChainHeadBroken = 1;
+    return;
+  }
+  if (headState == AddressInBadPage) {
+    file->FreeChainBreak = head;
     return;
   }
 
@@ -177,6 +189,11 @@ static void LoadFreeChain(EngineFile* file)
       file->FreeChainBreak = at;
       break;
     }
+    if (link == LinkIntoBadPage) {
+      // The link is sound; the page it leads to is the damage.
+      file->FreeChainBreak = next;
+      break;
+    }
     at = next;
   }
   std::sort(file->FreeSlots.begin(), file->FreeSlots.end());
@@ -189,7 +206,9 @@ static inline int SlotState(const EngineFile* file, uint32_t page, const uint8_t
     return GetLE16(data + file->RecordBase + (size_t)slot * file->PhysRecLen) != 0;
   uint64_t address = (uint64_t)page * file->PageSize + file->RecordBase +
                      (uint64_t)slot * file->PhysRecLen;
-  if (address == file->FreeChainBreak)
+  // Past the place where the chain breaks no slot is known to be free or
+  // not: the walk cannot go beyond it.
+  if (address >= file->FreeChainBreak)
     return StatusDamaged;
   if (page == file->FillingPage && slot >= file->FillingSlots)
     return 0;  // never held a record

@@ -20,6 +20,7 @@
 //  12  4  current record's page (physical 3.x-5.x, logical from 6.x)
 //  16  4  current record's slot in the page
 //  20  4  current record's index in the key order
+//  24  4  length of the current record as it was returned
 const uint32_t BlockMagic = 0x31454953;  // "SIE1"
 const int BlockMagicAt = 0;
 const int BlockIndexAt = 4;
@@ -29,6 +30,7 @@ const int BlockKeyAt = 11;
 const int BlockPageAt = 12;
 const int BlockSlotAt = 16;
 const int BlockOrderAt = 20;
+const int BlockRecordLengthAt = 24;
 const int BlockLength = 128;
 const uint8_t BlockHasRecord = 1;
 const uint8_t BlockHasKeyPlace = 2;
@@ -110,6 +112,17 @@ static void KeepRecord(uint8_t* block, const RecordCursor* cursor)
   PutLE32(block + BlockSlotAt, cursor->Slot);
 }
 
+// A read that finds no record (end of file, damage) leaves the position on
+// the last record read and the data buffer as it was; the data length tells
+// the length of the record still in the buffer (0 when there is none), so
+// that a caller that dumps the buffer after the walk dumps that record.
+static int NoRecord(const uint8_t* block, uint32_t* dataLength, int status)
+{
+  if (dataLength != nullptr)
+    *dataLength = (block[BlockFlagsAt] & BlockHasRecord) ? GetLE32(block + BlockRecordLengthAt) : 0;
+  return status;
+}
+
 static inline int StepOperation(EngineFile* file, uint8_t* block, int operation, uint8_t* data,
                          uint32_t* dataLength)
 {
@@ -131,6 +144,7 @@ static inline int StepOperation(EngineFile* file, uint8_t* block, int operation,
         *dataLength = file->RecordLength;
         block[BlockFlagsAt] = BlockHasRecord;
         PutLE32(block + BlockSlotAt, n);
+        PutLE32(block + BlockRecordLengthAt, file->RecordLength);
         return StatusSuccess;
       }
     }
@@ -138,15 +152,16 @@ static inline int StepOperation(EngineFile* file, uint8_t* block, int operation,
   const uint8_t* slot = nullptr;
   int status = EngineStepRecord(file, &cursor, backward, fromEdge, &slot);
   if (status != StatusSuccess)
-    return status;  // the position stays on the last record read
+    return NoRecord(block, dataLength, status);
   uint32_t size = dataLength != nullptr ? *dataLength : 0;
   uint32_t length = 0;
   status = EngineCopySlot(file, slot, data, size, &length);
   if (status == StatusDamaged)
-    return status;
+    return NoRecord(block, dataLength, status);
   if (dataLength != nullptr)
     *dataLength = length;
   KeepRecord(block, &cursor);
+  PutLE32(block + BlockRecordLengthAt, length);
   return status;
 }
 
@@ -186,8 +201,10 @@ static int GetOperation(EngineFile* file, uint8_t* block, int operation, uint8_t
     index = base == OpGetNext ? here + 1 : here - 1;
   }
   // A key order built over damage ends with the damage, at either end.
-  if (index < 0 || index >= count)
-    return order->Damaged ? StatusDamaged : StatusEndOfFile;
+  if (index < 0 || index >= count) {
+    int status = order->Damaged ? StatusDamaged : StatusEndOfFile;
+    return keyOnly ? status : NoRecord(block, dataLength, status);
+  }
 
   uint32_t record = order->Order[index];
   RecordCursor cursor = {order->Pages[record], order->Slots[record]};
@@ -197,9 +214,10 @@ static int GetOperation(EngineFile* file, uint8_t* block, int operation, uint8_t
     uint32_t length = 0;
     status = EngineCopyRecord(file, &file->AuxReader, &cursor, data, size, &length);
     if (status == StatusDamaged)
-      return status;
+      return NoRecord(block, dataLength, status);
     if (dataLength != nullptr)
       *dataLength = length;
+    PutLE32(block + BlockRecordLengthAt, length);
   }
   if (keyBuffer != nullptr) {
     // A key longer than the caller's key buffer is cut to it.

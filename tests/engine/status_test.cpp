@@ -103,6 +103,34 @@ TEST_F(EngineStatus, OperationsKeysBuffersAndPositioning)
   CloseBlock(block);
 }
 
+// A read that finds no record leaves the buffer alone and gives the length
+// of the record still in it, so that a dump of the buffer is that record.
+TEST_F(EngineStatus, EndOfFileGivesTheLengthOfTheRecordStillInTheBuffer)
+{
+  uint8_t block[128];
+  ASSERT_EQ(0, OpenPath(SamplePath("WGSMENU2.DAT"), block));
+  std::vector<uint8_t> data(60000);
+  uint32_t length = 0;
+  int status = 0, records = 0;
+  for (int op = OpStepFirst;; op = OpStepNext) {
+    length = (uint32_t)data.size();
+    status = CallEngine(op, block, data.data(), &length, nullptr, 0);
+    if (status != 0)
+      break;
+    records++;
+  }
+  EXPECT_EQ(9, status);
+  EXPECT_EQ(46, records);
+  EXPECT_EQ(450u, length);  // CWORMSG: 448 bytes and a 2-byte variable part
+  EXPECT_EQ(0, memcmp(data.data(), "CWORMSG", 8));
+  CloseBlock(block);
+  ASSERT_EQ(0, OpenPath(SamplePath("BBSGEN.VIR"), block));
+  length = (uint32_t)data.size();
+  EXPECT_EQ(9, CallEngine(OpStepFirst, block, data.data(), &length, nullptr, 0));
+  EXPECT_EQ(0u, length);
+  CloseBlock(block);
+}
+
 TEST_F(EngineStatus, KeyWalkPicksUpFromAPhysicalPosition)
 {
   // TEST.DAT's key 0 is a string key over the bytes of a little-endian
