@@ -84,8 +84,12 @@ PlatformFile PlatformOpenFile(const char* path, int openKind)
   // A directory opens read-only under POSIX but is no file to read pages
   // from; refuse it here, as Windows refuses to open one as a file.
   struct stat info;
-  if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-    int error = S_ISDIR(info.st_mode) ? EISDIR : errno;
+  int error = 0;
+  if (fstat(fd, &info) != 0)
+    error = errno;
+  else if (S_ISDIR(info.st_mode))
+    error = EISDIR;
+  if (error != 0) {
     close(fd);
     LastErrorCode = CodeFromErrno(error);
     return PlatformInvalidFile;
@@ -99,7 +103,7 @@ PlatformFile PlatformOpenFile(const char* path, int openKind)
     while (locked != 0 && errno == EINTR);
     if (locked != 0) {
       // A held lock gives EWOULDBLOCK: the sharing violation of this system.
-      int error = errno;
+      error = errno;
       close(fd);
       LastErrorCode = CodeFromErrno(error);
       return PlatformInvalidFile;
