@@ -46,12 +46,14 @@ void PollKeyboard() {
   if (PlatformReadKey() == EscapeKey) AbortByUser();
 }
 
-// The export file could not take its lines: the run must not end as if the
-// export were complete.
+// The export file could not take its lines: the walk stops there, and the
+// run must not end as if the export were complete.
 [[noreturn]] void FailExport() {
-  PrintErr("Unable to write HALVORN.UNF File!\n");
+  fclose(ScanState.ExportFile);
+  ScanState.ExportFile = nullptr;
   CloseDataFile();
   ResetEngine();
+  PrintErr("Unable to write HALVORN.UNF File!\n");
   EndRun(1);
 }
 
@@ -81,6 +83,8 @@ void FinishKeyOnlyExport(int status) {
   ScanState.ExportFile = nullptr;
   CloseDataFile();
   ResetEngine();
+  // An export that lost bytes is reported and ends with exit code 1, never
+  // as a finished export.
   if (!written) {
     PrintErr("Unable to write HALVORN.UNF File!\n");
     EndRun(1);
