@@ -94,7 +94,12 @@ struct KeyOrder {
   std::vector<uint8_t> SortBytes;   // record i's comparable form at i * Length
   std::vector<uint32_t> Pages;      // record i's page (physical 3.x-5.x, else logical)
   std::vector<uint16_t> Slots;      // record i's slot
+  size_t Count;                     // records in the order
+  int Identity;                     // key order is physical order: Order is empty
   std::vector<uint32_t> Order;      // record indexes in key order
+  std::vector<uint32_t> DataPages;  // (page, physical page) of every data page met, by page
+  uint32_t LastPage;                // the last lookup in DataPages
+  uint32_t LastPhysical;
   int Damaged;                      // the building pass met damage
 };
 
@@ -151,6 +156,7 @@ struct EngineFile {
   // The data page the walk is on, checked once: its page and its bytes in
   // the data reader. Dropped whenever the data reader loads.
   uint32_t CachedPage;
+  uint32_t CachedPhysical;
   const uint8_t* CachedData;
 
   std::vector<uint8_t> AcsTables;   // AcsCount tables of 256 bytes
@@ -159,6 +165,12 @@ struct EngineFile {
 
   KeyOrder Order;
 };
+
+// The record index at a place of the key order.
+inline uint32_t EngineOrderAt(const KeyOrder* order, size_t place)
+{
+  return order->Identity ? (uint32_t)place : order->Order[place];
+}
 
 // ---- file access (FileAccess.cpp)
 int EngineOpenFile(EngineFile* file, const char* path);  // status
@@ -193,6 +205,10 @@ int EngineCopySlot(EngineFile* file, const uint8_t* slot, uint8_t* buffer, uint3
 // copied. 0, 22 (buffer short), 2 (damage).
 int EngineCopyRecord(EngineFile* file, PageReader* reader, const RecordCursor* cursor,
                      uint8_t* buffer, uint32_t size, uint32_t* length);
+// As EngineCopyRecord, reading the data page from its known physical page
+// (no PAT lookup); the page must still carry its number and type.
+int EngineCopyRecordAt(EngineFile* file, PageReader* reader, const RecordCursor* cursor,
+                       uint32_t physicalPage, uint8_t* buffer, uint32_t size, uint32_t* length);
 // The fixed part of the record at the cursor, read through the reader; null
 // when its page cannot be read or the slot holds no record.
 const uint8_t* EngineFixedPart(EngineFile* file, PageReader* reader, const RecordCursor* cursor);
@@ -201,6 +217,9 @@ uint32_t EnginePositionValue(const EngineFile* file, const RecordCursor* cursor)
 // ---- keys (KeyOrder.cpp)
 int EngineLoadKeySpecs(EngineFile* file);  // 0 or StatusNotBtrieveFile
 int EngineBuildKeyOrder(EngineFile* file, int keyNumber);  // 0 or status
+// The physical page of a data page the key order's pass met, EngineNoPage
+// when it met none by that number.
+uint32_t EnginePhysicalOfPage(EngineFile* file, uint32_t page);
 // The index in the key order of the record at the cursor, or -1.
 int64_t EngineFindInOrder(EngineFile* file, const RecordCursor* cursor);
 

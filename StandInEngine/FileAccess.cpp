@@ -365,6 +365,12 @@ const uint8_t* EngineReadPage(EngineFile* file, PageReader* reader, uint32_t pag
   }
   if (count > most)
     count = most;
+  // A page far from the run held now is a jump (records fetched in key
+  // order): read that page alone rather than a run that may not be used.
+  int continues = reader->Count == 0 || page == reader->First + reader->Count ||
+                  (uint64_t)page + 1 == reader->First;
+  if (!continues && reader != &file->DataReader)
+    count = 1;
   if (count == 0)
     count = 1;
   if (backward)

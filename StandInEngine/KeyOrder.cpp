@@ -170,14 +170,25 @@ static void LoadAcs(EngineFile* file, uint32_t wanted)
 
 // ---------------------------------------------------------------- comparable form
 
-static void ComparableForm(const EngineFile* file, const KeyDefinition* key,
-                           const uint8_t* record, uint8_t* value, uint8_t* form)
+// The key value of a record: its segments one after another.
+static void KeyValue(const EngineFile* file, const KeyDefinition* key, const uint8_t* record,
+                     uint8_t* value)
 {
   for (uint32_t s = 0; s < key->SegmentCount; s++) {
     const KeySegment& segment = file->Segments[key->FirstSegment + s];
-    const uint8_t* source = record + segment.Offset;
+    memcpy(value, record + segment.Offset, segment.Length);
+    value += segment.Length;
+  }
+}
+
+// The comparable form of a key value.
+static void ComparableForm(const EngineFile* file, const KeyDefinition* key,
+                           const uint8_t* value, uint8_t* form)
+{
+  for (uint32_t s = 0; s < key->SegmentCount; s++) {
+    const KeySegment& segment = file->Segments[key->FirstSegment + s];
+    const uint8_t* source = value;
     uint32_t length = segment.Length;
-    memcpy(value, source, length);
 
     const uint8_t* table = nullptr;
     int noCase = 0;
@@ -258,12 +269,45 @@ static void ComparableForm(const EngineFile* file, const KeyDefinition* key,
 static void ClearOrder(KeyOrder* order)
 {
   order->KeyNumber = -1;
+  order->Count = 0;
+  order->Identity = 1;
+  order->LastPage = EngineNoPage;
+  order->LastPhysical = EngineNoPage;
   order->Damaged = 0;
   std::vector<uint8_t>().swap(order->Values);
   std::vector<uint8_t>().swap(order->SortBytes);
   std::vector<uint32_t>().swap(order->Pages);
   std::vector<uint16_t>().swap(order->Slots);
   std::vector<uint32_t>().swap(order->Order);
+  std::vector<uint32_t>().swap(order->DataPages);
+}
+
+// Sorts the record indexes by comparable form, ties by physical index. Keys
+// of up to 8 bytes are sorted as one 64-bit number.
+static void SortOrder(KeyOrder* order, size_t count)
+{
+  uint32_t length = order->Length;
+  const uint8_t* forms = order->SortBytes.data();
+  order->Order.resize(count);
+  for (size_t n = 0; n < count; n++)
+    order->Order[n] = (uint32_t)n;
+  if (length <= 8) {
+    std::vector<uint64_t> packed(count);
+    for (size_t n = 0; n < count; n++) {
+      uint64_t value = 0;
+      for (uint32_t b = 0; b < 8; b++)
+        value = (value << 8) | (b < length ? forms[n * length + b] : 0);
+      packed[n] = value;
+    }
+    std::sort(order->Order.begin(), order->Order.end(), [&packed](uint32_t a, uint32_t b) {
+      return packed[a] != packed[b] ? packed[a] < packed[b] : a < b;
+    });
+    return;
+  }
+  std::sort(order->Order.begin(), order->Order.end(), [forms, length](uint32_t a, uint32_t b) {
+    int c = memcmp(forms + (size_t)a * length, forms + (size_t)b * length, length);
+    return c != 0 ? c < 0 : a < b;
+  });
 }
 
 int EngineBuildKeyOrder(EngineFile* file, int keyNumber)
@@ -281,18 +325,31 @@ int EngineBuildKeyOrder(EngineFile* file, int keyNumber)
 
   uint32_t length = key->Length;
   order->Length = length;
-  // Room for the records the FCR counts, but never more than the file holds.
-  uint64_t expected = GetHighWordFirst32(file->Fcr.data() + FcrRecordCount);
-  uint64_t room = file->TotalSize / file->PhysRecLen + 1;
-  if (expected > room)
-    expected = room;
-  order->Values.reserve(expected * length);
-  order->SortBytes.reserve(expected * length);
-  order->Pages.reserve(expected);
-  order->Slots.reserve(expected);
+  // Room for the records the FCR counts, but never more than the file holds;
+  // more are made room for as they come.
+  uint64_t room = GetHighWordFirst32(file->Fcr.data() + FcrRecordCount);
+  uint64_t mostRecords = file->TotalSize / file->PhysRecLen + 1;
+  if (room > mostRecords)
+    room = mostRecords;
+  if (room < 16)
+    room = 16;
+  size_t count = 0;
+  auto grow = [order, length](size_t records) {
+    order->Values.resize(records * length);
+    order->Pages.resize(records);
+    order->Slots.resize(records);
+  };
+  grow(room);
+  // Whether the records come in key order, watched as they come: then the
+  // key order is the physical order and needs neither sort nor forms.
+  std::vector<uint8_t> forms(2 * (size_t)length);
+  uint8_t* previous = forms.data();
+  uint8_t* current = forms.data() + length;
+  int inOrder = 1;
 
   RecordCursor cursor = {0, 0};
   const uint8_t* slot = nullptr;
+  uint32_t lastPage = EngineNoPage;
   int status = EngineStepRecord(file, &cursor, 0, 1, &slot);
   while (status == StatusSuccess) {
     const uint8_t* record = slot + file->SlotPrefix;
@@ -306,27 +363,68 @@ int EngineBuildKeyOrder(EngineFile* file, int keyNumber)
         break;
       }
     }
-    size_t at = order->Values.size();
-    order->Values.resize(at + length);
-    order->SortBytes.resize(at + length);
-    ComparableForm(file, key, record, order->Values.data() + at, order->SortBytes.data() + at);
-    order->Pages.push_back(cursor.Page);
-    order->Slots.push_back((uint16_t)cursor.Slot);
+    if (cursor.Page != lastPage) {
+      // The walk has just read this page through the data reader.
+      lastPage = cursor.Page;
+      order->DataPages.push_back(cursor.Page);
+      order->DataPages.push_back(file->CachedPage == cursor.Page ? file->CachedPhysical
+                                                                 : EngineNoPage);
+    }
+    if (count == room) {
+      room *= 2;
+      grow(room);
+    }
+    uint8_t* value = order->Values.data() + count * length;
+    KeyValue(file, key, record, value);
+    if (inOrder) {
+      ComparableForm(file, key, value, current);
+      if (count > 0 && memcmp(previous, current, length) > 0)
+        inOrder = 0;
+      std::swap(previous, current);
+    }
+    order->Pages[count] = cursor.Page;
+    order->Slots[count] = (uint16_t)cursor.Slot;
+    count++;
     status = EngineStepRecord(file, &cursor, 0, 0, &slot);
   }
   order->Damaged = status != StatusEndOfFile;
-
-  size_t count = order->Pages.size();
-  order->Order.resize(count);
-  for (size_t i = 0; i < count; i++)
-    order->Order[i] = (uint32_t)i;
-  const uint8_t* forms = order->SortBytes.data();
-  std::sort(order->Order.begin(), order->Order.end(), [forms, length](uint32_t a, uint32_t b) {
-    int c = memcmp(forms + (size_t)a * length, forms + (size_t)b * length, length);
-    return c != 0 ? c < 0 : a < b;
-  });
+  grow(count);
+  order->Values.shrink_to_fit();
+  order->Pages.shrink_to_fit();
+  order->Slots.shrink_to_fit();
+  order->Count = count;
+  order->Identity = inOrder;
+  if (!inOrder) {
+    order->SortBytes.resize(count * length);
+    for (size_t n = 0; n < count; n++)
+      ComparableForm(file, key, order->Values.data() + n * length,
+                     order->SortBytes.data() + n * length);
+    SortOrder(order, count);
+  }
   order->KeyNumber = keyNumber;
   return StatusSuccess;
+}
+
+uint32_t EnginePhysicalOfPage(EngineFile* file, uint32_t page)
+{
+  KeyOrder* order = &file->Order;
+  if (order->LastPhysical != EngineNoPage && order->LastPage == page)
+    return order->LastPhysical;
+  const std::vector<uint32_t>& pages = order->DataPages;
+  size_t low = 0, high = pages.size() / 2;
+  while (low < high) {
+    size_t middle = (low + high) / 2;
+    if (pages[2 * middle] < page)
+      low = middle + 1;
+    else
+      high = middle;
+  }
+  if (low < pages.size() / 2 && pages[2 * low] == page) {
+    order->LastPage = page;
+    order->LastPhysical = pages[2 * low + 1];
+    return order->LastPhysical;
+  }
+  return EngineNoPage;
 }
 
 int64_t EngineFindInOrder(EngineFile* file, const RecordCursor* cursor)
@@ -336,19 +434,42 @@ int64_t EngineFindInOrder(EngineFile* file, const RecordCursor* cursor)
   if (record == nullptr || order->KeyNumber < 0)
     return -1;
   uint32_t length = order->Length;
+  if (order->Identity) {
+    // Physical order: the records' pages and slots ascend.
+    size_t low = 0, high = order->Count;
+    while (low < high) {
+      size_t middle = (low + high) / 2;
+      if (order->Pages[middle] < cursor->Page ||
+          (order->Pages[middle] == cursor->Page && order->Slots[middle] < cursor->Slot))
+        low = middle + 1;
+      else
+        high = middle;
+    }
+    if (low < order->Count && order->Pages[low] == cursor->Page && order->Slots[low] == cursor->Slot)
+      return (int64_t)low;
+    return -1;
+  }
   std::vector<uint8_t> value(length), form(length);
-  ComparableForm(file, &file->Keys[order->KeyNumber], record, value.data(), form.data());
+  KeyValue(file, &file->Keys[order->KeyNumber], record, value.data());
+  ComparableForm(file, &file->Keys[order->KeyNumber], value.data(), form.data());
   const uint8_t* forms = order->SortBytes.data();
   const uint8_t* wanted = form.data();
-  auto first = std::lower_bound(order->Order.begin(), order->Order.end(), 0u,
-                                [forms, wanted, length](uint32_t a, uint32_t) {
-                                  return memcmp(forms + (size_t)a * length, wanted, length) < 0;
-                                });
-  for (auto at = first; at != order->Order.end(); ++at) {
-    if (memcmp(forms + (size_t)*at * length, wanted, length) != 0)
+  // The first place whose key is not below the record's, then along the
+  // equal keys to the record itself.
+  size_t low = 0, high = order->Count;
+  while (low < high) {
+    size_t middle = (low + high) / 2;
+    if (memcmp(forms + (size_t)EngineOrderAt(order, middle) * length, wanted, length) < 0)
+      low = middle + 1;
+    else
+      high = middle;
+  }
+  for (size_t at = low; at < order->Count; at++) {
+    uint32_t record = EngineOrderAt(order, at);
+    if (memcmp(forms + (size_t)record * length, wanted, length) != 0)
       break;
-    if (order->Pages[*at] == cursor->Page && order->Slots[*at] == cursor->Slot)
-      return at - order->Order.begin();
+    if (order->Pages[record] == cursor->Page && order->Slots[record] == cursor->Slot)
+      return (int64_t)at;
   }
   return -1;
 }

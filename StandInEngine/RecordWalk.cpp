@@ -31,33 +31,43 @@ static uint32_t HeaderPage(const EngineFile* file, const uint8_t* page, uint8_t*
 // Finds and checks a page of the given type: PageIsData with *data set,
 // PageIsOther when the page is of another kind, StatusDamaged when it cannot
 // be read or does not carry its own number and type.
-static int LoadTypedPage(EngineFile* file, PageReader* reader, uint32_t page, uint8_t wanted,
-                         int backward, const uint8_t** data)
+// Reads a page whose physical page is known and checks that it carries its
+// own number (and, from 6.x, the wanted type).
+static int LoadPhysicalPage(EngineFile* file, PageReader* reader, uint32_t page,
+                            uint32_t physical, uint8_t wanted, int backward, const uint8_t** data)
 {
+  const uint8_t* bytes = EngineReadPage(file, reader, physical, backward);
+  if (bytes == nullptr)
+    return StatusDamaged;
   if (file->Layout == LayoutOld) {
-    const uint8_t* bytes = EngineReadPage(file, reader, page, backward);
-    if (bytes == nullptr || GetHighWordFirst32(bytes) != page)
+    if (GetHighWordFirst32(bytes) != page)
       return StatusDamaged;
     // Only data pages are marked; a variable page is known by being pointed at.
     if (wanted == PageTypeData && !(GetLE16(bytes + 4) & OldDataPageBit))
       return PageIsOther;
-    *data = bytes;
-    return PageIsData;
+  } else {
+    uint8_t headerType;
+    if (HeaderPage(file, bytes, &headerType) != page || headerType != wanted)
+      return StatusDamaged;
   }
-  uint32_t physical;
-  uint8_t type;
-  if (EngineMapPage(file, page, &physical, &type) != StatusSuccess)
-    return StatusDamaged;
-  if (type != wanted)
-    return wanted == PageTypeData ? (int)PageIsOther : (int)StatusDamaged;
-  const uint8_t* bytes = EngineReadPage(file, reader, physical, backward);
-  if (bytes == nullptr)
-    return StatusDamaged;
-  uint8_t headerType;
-  if (HeaderPage(file, bytes, &headerType) != page || headerType != wanted)
-    return StatusDamaged;
   *data = bytes;
   return PageIsData;
+}
+
+static int LoadTypedPage(EngineFile* file, PageReader* reader, uint32_t page, uint8_t wanted,
+                         int backward, const uint8_t** data, uint32_t* physicalOut = nullptr)
+{
+  uint32_t physical = page;
+  if (file->Layout != LayoutOld) {
+    uint8_t type;
+    if (EngineMapPage(file, page, &physical, &type) != StatusSuccess)
+      return StatusDamaged;
+    if (type != wanted)
+      return wanted == PageTypeData ? (int)PageIsOther : (int)StatusDamaged;
+  }
+  if (physicalOut != nullptr)
+    *physicalOut = physical;
+  return LoadPhysicalPage(file, reader, page, physical, wanted, backward, data);
 }
 
 static int LoadDataPage(EngineFile* file, PageReader* reader, uint32_t page, int backward,
@@ -67,9 +77,11 @@ static int LoadDataPage(EngineFile* file, PageReader* reader, uint32_t page, int
     *data = file->CachedData;
     return PageIsData;
   }
-  int state = LoadTypedPage(file, reader, page, PageTypeData, backward, data);
+  uint32_t physical = 0;
+  int state = LoadTypedPage(file, reader, page, PageTypeData, backward, data, &physical);
   if (state == PageIsData && reader == &file->DataReader) {
     file->CachedPage = page;
+    file->CachedPhysical = physical;
     file->CachedData = *data;
   }
   return state;
@@ -408,6 +420,18 @@ static int PageForCursor(EngineFile* file, PageReader* reader, const RecordCurso
     return StatusDamaged;
   *slot = data + file->RecordBase + (size_t)cursor->Slot * file->PhysRecLen;
   return StatusSuccess;
+}
+
+int EngineCopyRecordAt(EngineFile* file, PageReader* reader, const RecordCursor* cursor,
+                       uint32_t physicalPage, uint8_t* buffer, uint32_t size, uint32_t* length)
+{
+  const uint8_t* data = nullptr;
+  if (LoadPhysicalPage(file, reader, cursor->Page, physicalPage, PageTypeData, 0, &data) !=
+          PageIsData ||
+      cursor->Slot >= file->SlotsPerPage || SlotState(file, cursor->Page, data, cursor->Slot) != 1)
+    return StatusDamaged;
+  const uint8_t* slot = data + file->RecordBase + (size_t)cursor->Slot * file->PhysRecLen;
+  return EngineCopySlot(file, slot, buffer, size, length);
 }
 
 const uint8_t* EngineFixedPart(EngineFile* file, PageReader* reader, const RecordCursor* cursor)

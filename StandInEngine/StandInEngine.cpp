@@ -177,7 +177,7 @@ static int GetOperation(EngineFile* file, uint8_t* block, int operation, uint8_t
   if (status != StatusSuccess)
     return status;
   KeyOrder* order = &file->Order;
-  int64_t count = (int64_t)order->Order.size();
+  int64_t count = (int64_t)order->Count;
   int64_t index;
   if (base == OpGetFirst) {
     index = 0;
@@ -190,8 +190,8 @@ static int GetOperation(EngineFile* file, uint8_t* block, int operation, uint8_t
     int64_t here = -1;
     if ((block[BlockFlagsAt] & BlockHasKeyPlace) && block[BlockKeyAt] == keyNumber) {
       here = GetLE32(block + BlockOrderAt);
-      if (here >= count || order->Pages[order->Order[here]] != current.Page ||
-          order->Slots[order->Order[here]] != current.Slot)
+      if (here >= count || order->Pages[EngineOrderAt(order, here)] != current.Page ||
+          order->Slots[EngineOrderAt(order, here)] != current.Slot)
         here = -1;
     }
     if (here < 0)
@@ -206,13 +206,16 @@ static int GetOperation(EngineFile* file, uint8_t* block, int operation, uint8_t
     return keyOnly ? status : NoRecord(block, dataLength, status);
   }
 
-  uint32_t record = order->Order[index];
+  uint32_t record = EngineOrderAt(order, index);
   RecordCursor cursor = {order->Pages[record], order->Slots[record]};
   status = StatusSuccess;
   if (!keyOnly) {
     uint32_t size = dataLength != nullptr ? *dataLength : 0;
     uint32_t length = 0;
-    status = EngineCopyRecord(file, &file->AuxReader, &cursor, data, size, &length);
+    uint32_t physical = EnginePhysicalOfPage(file, cursor.Page);
+    status = physical == EngineNoPage
+                 ? EngineCopyRecord(file, &file->AuxReader, &cursor, data, size, &length)
+                 : EngineCopyRecordAt(file, &file->AuxReader, &cursor, physical, data, size, &length);
     if (status == StatusDamaged)
       return NoRecord(block, dataLength, status);
     if (dataLength != nullptr)
