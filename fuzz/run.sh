@@ -61,10 +61,17 @@ for t in "${targets[@]}"; do mkdir -p "$seeds/$t"; done
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
-byte() { printf "\\$(printf '%03o' $(($1 & 255)))"; }
-le32() { byte "$1"; byte $(($1 >> 8)); byte $(($1 >> 16)); byte $(($1 >> 24)); }
-# header FLAGS C0 C1 C2 VALUE BASESIZE MIDDLESIZE (see FuzzFileSet.h)
-header() { byte "$1"; byte "$2"; byte "$3"; byte "$4"; le32 "$5"; le32 "$6"; le32 "$7"; }
+# header FLAGS C0 C1 C2 VALUE BASESIZE MIDDLESIZE (see FuzzFileSet.h), in one
+# printf without subshells.
+header() {
+  local format="" octal v shift
+  for v in "$1" "$2" "$3" "$4"; do printf -v octal '\\%03o' $((v & 255)); format+=$octal; done
+  for v in "$5" "$6" "$7"; do
+    for shift in 0 8 16 24; do printf -v octal '\\%03o' $(((v >> shift) & 255)); format+=$octal; done
+  done
+  # shellcheck disable=SC2059
+  printf "$format"
+}
 # Index of a version in the record target's table (FuzzRecords.cpp).
 version_index() {
   case "$1" in
@@ -73,21 +80,24 @@ version_index() {
     0x0D30) echo 12 ;; *) echo 0 ;;
   esac
 }
-# add_file NAME FILE VERSION PAGESIZE POSITION: seeds of the three file targets
-# from one data file (whole, verbose, and split into a base and one part).
+# add_file NAME FILE VERSION PAGESIZE POSITION [plain]: seeds of the three file
+# targets from one data file (whole, and unless plain also verbose and split
+# into a base and one part).
 add_file() {
-  local name=$1 file=$2 version=$3 page=$4 position=$5
+  local name=$1 file=$2 version=$3 page=$4 position=$5 plain=${6:-}
   local size; size=$(stat -c %s "$file")
   local vi; vi=$(version_index "$version")
   local pb=$((page / 256 & 255))
   local half=$(((size / 2) / page * page))
   for t in library engine; do
     { header 0 0 0 0 "$position" 0 0; cat "$file"; } >"$seeds/$t/$name"
+    [ -n "$plain" ] && continue
     { header 8 0 255 0 "$position" 0 0; cat "$file"; } >"$seeds/$t/$name-verbose"
     { header 1 0 255 0 "$position" "$half" 0; cat "$file"; } >"$seeds/$t/$name-parts"
   done
   # Records: the first data page as the page to look into, the file as the set.
   { header 0 "$vi" "$pb" 1 $((0x00400000 | 1)) 0 0; cat "$file"; } >"$seeds/records/$name"
+  [ -n "$plain" ] && return 0
   { header 32 "$vi" "$pb" 1 $((0x00400000 | 2)) 0 0; tail -c +$((page * 2 + 1)) "$file"; } \
     >"$seeds/records/$name-page"
 }
@@ -127,17 +137,46 @@ if [ -n "$fixture" ]; then
   fi
 fi
 
-# Data files of every version from mkbtrieve, with records and keys.
+# Data files of every version from mkbtrieve, with records and keys, and
+# with the kinds of damage it injects (chains that loop among them).
 mkbtrieve="$(binary mkbtrieve || true)"
-if [ -n "$mkbtrieve" ]; then
-  for v in 3.00 4.00 5.00 6.00 6.10 7.00 8.00 9.00 9.50 13.00; do
-    for page in 1024 4096; do
-      f="$work/mk-$v-$page.dat"
-      "$mkbtrieve" "$f" --version "$v" --page-size "$page" --records 40 --record-length 60 \
-        >/dev/null 2>&1 || continue
-      hex=$(printf "0x%02X%02X" "${v%%.*}" "0x${v##*.}" 2>/dev/null || echo 0x0600)
-      add_file "mk-$v-$page" "$f" "$hex" "$page" 1
+mk() { # mk NAME VERSION PAGESIZE all|plain OPTION...
+  local name=$1 v=$2 page=$3 variants=$4; shift 4
+  local f="$work/$name.dat"
+  "$mkbtrieve" --quiet --version "$v" --page-size "$page" "$@" "$f" >/dev/null 2>&1 || return 0
+  local hex=0x0D30
+  [ "$v" != v16 ] && hex=$(printf "0x%02X%02X" "${v%%.*}" "0x${v##*.}")
+  if [ -f "$work/$name.^01" ]; then
+    # A set of parts: the parts end to end, split again by the header into
+    # at most four files (the last takes what is left).
+    local parts=("$f") n
+    for n in 01 02 03 04 05 06 07 08 09; do [ -f "$work/$name.^$n" ] && parts+=("$work/$name.^$n"); done
+    local count=$((${#parts[@]} > 4 ? 4 : ${#parts[@]}))
+    local size; size=$(stat -c %s "$f")
+    for t in library engine; do
+      { header $((count - 1)) 0 0 0 1 "$size" "$size"; cat "${parts[@]}"; } >"$seeds/$t/$name"
     done
+    return 0
+  fi
+  add_file "$name" "$f" "$hex" "$page" 1 "${variants#all}"
+}
+if [ -n "$mkbtrieve" ]; then
+  for v in 3.00 4.00 5.00 6.00 6.10 7.00 8.00 9.00 9.50 13.00 v16; do
+    for page in 1024 4096; do
+      mk "mk-$v-$page" "$v" "$page" all --records 30 --record-length 40 --shuffle-keys \
+        --key 0:4:integer --key 4:8:string:dup --duplicates 2
+    done
+    mk "mk-$v-free" "$v" 1024 plain --records 30 --free-every 3
+    mk "mk-$v-parts" "$v" 1024 plain --records 300 --part-size 8K
+    for d in zero-page=data-page:1 cut-in-page=data-page:1 header-number=data-page:0 \
+             header-type=data-page:0 pat-past-end=data-page:1 free-chain-loop free-chain-out; do
+      mk "mk-$v-${d%%=*}" "$v" 1024 plain --records 30 --free-every 4 --damage "$d"
+    done
+  done
+  for v in 3.00 5.00 6.00 6.10; do
+    mk "mk-$v-variable" "$v" 1024 plain --records 20 --variable 300 --fragment-size 100
+    mk "mk-$v-variable-loop" "$v" 1024 plain --records 20 --variable 300 --damage variable-loop=record:3
+    mk "mk-$v-variable-broken" "$v" 1024 plain --records 20 --variable 300 --damage variable-broken=record:3
   done
 else
   echo "fuzz/run.sh: mkbtrieve is not built; seeding without its files" >&2
