@@ -4,6 +4,7 @@
 #define HALVORN_TESTS_BUILDER_BUILDERTESTKIT_H
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -16,12 +17,13 @@
 
 namespace bttest {
 
-// A fresh folder under the test temp dir, removed at the end.
+// A fresh folder under the test temp dir, removed at the end. The process id
+// is part of its name: several builds may run these tests at the same time.
 struct TempDir {
   std::filesystem::path Root;
   TempDir() {
     const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string("btbuild_") + (info ? info->test_suite_name() : "x") + "_" +
+    std::string name = std::string("btbuild_") + std::to_string(getpid()) + "_" + (info ? info->test_suite_name() : "x") + "_" +
                        (info ? info->name() : "y");
     for (char& c : name)
       if (c == '/') c = '_';
