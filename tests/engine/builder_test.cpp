@@ -171,6 +171,37 @@ protected:
   ScratchDir scratch;
 };
 
+// Records written in key order: the key order is the physical order, and a
+// Get Next after Step operations goes on from the stepped-to record.
+TEST_F(BuilderFiles, KeyOrderEqualToPhysicalOrder)
+{
+  Built b;
+  BtDefaultDataSpec(&b.Spec, 0x0900, 4096);
+  b.Spec.Records = 900;
+  b.Spec.FreeEvery = 11;
+  Build(&b, scratch.File("SEQ.DAT"));
+  Walk keyed = KeyWalk(b.Path, 0);
+  Walk physical = PhysicalWalk(b.Path);
+  EXPECT_EQ(9, keyed.Status);
+  EXPECT_EQ(physical.Positions, keyed.Positions);
+  uint8_t block[128];
+  ASSERT_EQ(0, OpenPath(b.Path, block));
+  uint8_t data[256], key[256];
+  uint32_t length = sizeof data;
+  ASSERT_EQ(0, CallEngine(OpStepLast, block, data, &length, key, 0));
+  for (int n = 0; n < 300; n++) {
+    length = sizeof data;
+    ASSERT_EQ(0, CallEngine(OpStepPrevious, block, data, &length, key, 0));
+  }
+  length = sizeof data;
+  ASSERT_EQ(0, CallEngine(OpGetNext, block, data, &length, key, 0));
+  EXPECT_EQ(900u - 300u, Le32(key));
+  length = sizeof data;
+  ASSERT_EQ(0, CallEngine(OpGetPrevious + OpKeyOnly, block, data, &length, key, 0));
+  EXPECT_EQ(900u - 301u, Le32(key));
+  CloseBlock(block);
+}
+
 // The free-slot chain of the older formats: a loop, and a link out of the file.
 TEST_F(BuilderFiles, FreeSlotChainDamage)
 {
