@@ -4,8 +4,8 @@
 // non-canonical mode without echo, so that a key arrives at once and is not
 // shown; the mode it found is put back by PlatformKeysEnd, at the normal end
 // of the process (atexit) and when a signal that ends the process arrives.
-// When standard input is not a terminal no key is ever waiting, and nothing
-// is changed.
+// When standard input is not a terminal, or the process runs in the
+// background of its terminal, no key is ever waiting, and nothing is changed.
 #include "Platform/Platform.h"
 
 #include <poll.h>
@@ -86,6 +86,10 @@ int ReadByte() {
 void PlatformKeysBegin() {
   if (ConsoleState.Changed) return;
   if (!isatty(STDIN_FILENO)) return;
+  // A run in the background of its terminal (started with "&") leaves the
+  // terminal alone: changing its mode, or reading from it, would stop the
+  // process until it is brought to the foreground. It polls no keys.
+  if (tcgetpgrp(STDIN_FILENO) != getpgrp()) return;
   struct termios mode;
   if (tcgetattr(STDIN_FILENO, &mode) != 0) return;
   ConsoleState.Saved = mode;

@@ -82,16 +82,35 @@ std::vector<Call> ReadCallLog(const std::string& path) {
   return calls;
 }
 
+// How the tool's standard input is connected.
+enum InputKind {
+  PlainInput,          // a file: no terminal at all
+  ForegroundTerminal,  // the controlling terminal, the tool in its foreground
+  BackgroundTerminal   // the controlling terminal, the tool in a background group
+};
+
 // Starts the tool in dir with the script; standard input is stdinFd,
 // standard output and error go to files "out" and "err" in dir.
 pid_t StartTool(const WorkDir& dir, const std::vector<std::string>& args, int stdinFd,
-                bool controllingTerminal) {
+                InputKind kind) {
   pid_t child = fork();
   if (child != 0) return child;
   if (chdir(dir.Path.c_str()) != 0) _exit(126);
-  if (controllingTerminal) {
+  if (kind != PlainInput) {
     setsid();
     ioctl(stdinFd, TIOCSCTTY, 0);
+  }
+  if (kind == BackgroundTerminal) {
+    // The session leader stays in the foreground group and hands on the
+    // tool's exit code; the tool runs in a group of its own, as a shell's
+    // "&" would start it.
+    pid_t tool = fork();
+    if (tool != 0) {
+      int status = 0;
+      waitpid(tool, &status, 0);
+      _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+    }
+    setpgid(0, 0);
   }
   dup2(stdinFd, 0);
   int out = open("out", O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -127,7 +146,7 @@ int WaitForExit(pid_t child, int seconds) {
 int RunTool(const WorkDir& dir, const std::string& script, const std::vector<std::string>& args) {
   WriteFile(dir / "engine.script", script);
   int input = open("/dev/null", O_RDONLY);
-  pid_t child = StartTool(dir, args, input, false);
+  pid_t child = StartTool(dir, args, input, PlainInput);
   close(input);
   return WaitForExit(child, 60);
 }
@@ -279,7 +298,7 @@ TEST_P(KeyboardTest, UnderAPseudoTerminal) {
 
   std::vector<std::string> args = {"DATA.MKD"};
   args.insert(args.end(), keyCase.Switches.begin(), keyCase.Switches.end());
-  pid_t child = StartTool(dir, args, slave, true);
+  pid_t child = StartTool(dir, args, slave, ForegroundTerminal);
 
   auto running = [&]() {
     int status;
@@ -367,7 +386,7 @@ TEST(KeyboardExportTest, EscapeLeavesTheExportWithoutEndByte) {
   int master = -1;
   int slave = -1;
   ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-  pid_t child = StartTool(dir, {"DATA.MKD", "/A0", "/L3"}, slave, true);
+  pid_t child = StartTool(dir, {"DATA.MKD", "/A0", "/L3"}, slave, ForegroundTerminal);
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (CanonicalWithEcho(slave) && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -381,6 +400,24 @@ TEST(KeyboardExportTest, EscapeLeavesTheExportWithoutEndByte) {
   ASSERT_GE(unf.size(), line.size());
   ASSERT_EQ(unf.size() % line.size(), 0u);
   for (size_t i = 0; i < unf.size(); i += line.size()) ASSERT_EQ(unf.substr(i, line.size()), line) << i;
+}
+
+// A walk in the background of its terminal neither changes the terminal's
+// mode nor reads from it (either would stop the process), and runs to its end.
+TEST(KeyboardBackgroundTest, BackgroundRunLeavesTheTerminalAlone) {
+  WorkDir dir;
+  WriteFile(dir / "engine.script", "0\n2000* 0 keytext=Key\n9\n");
+  int master = -1;
+  int slave = -1;
+  ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+  ASSERT_EQ(write(master, "\x1b", 1), 1);  // a waiting Escape changes nothing either
+  pid_t child = StartTool(dir, {"DATA.MKD", "/A0", "/L3"}, slave, BackgroundTerminal);
+  EXPECT_EQ(WaitForExit(child, 30), 0);
+  EXPECT_TRUE(CanonicalWithEcho(slave));
+  close(master);
+  close(slave);
+  std::string unf = ReadFile(dir / "HALVORN.UNF");
+  EXPECT_EQ(unf.size(), 2000u * 7 + 1);
 }
 
 }  // namespace
