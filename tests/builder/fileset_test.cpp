@@ -128,4 +128,45 @@ TEST(BuilderFileSet, DataFileSetsSpanParts) {
   BtFreeBuildResult(&r);
 }
 
+// Records far into a set of 1 GiB parts: the data pages lie in part 100, the
+// parts before it are holes apart from the control pages, and the set costs
+// a few blocks.
+TEST(BuilderFileSet, FirstPageFarIntoASparseSet) {
+  TempDir dir;
+  const uint64_t GiB = 1ull << 30;
+  BtDataSpec spec;
+  BtDefaultDataSpec(&spec, 0x0950, 4096);
+  spec.Records = 500;
+  spec.PartSize = GiB;
+  spec.FirstPage = 100 * 262144 + 5;
+  BtBuildResult r;
+  std::string base = dir.Path("FAR.DAT");
+  ASSERT_EQ(1, BtBuildFileSet(&spec, base.c_str(), &r)) << r.Error;
+  EXPECT_EQ(101, r.Parts);
+  uint64_t blocks = 0;
+  for (int part = 0; part < r.Parts; ++part) {
+    char name[600];
+    ASSERT_EQ(1, BtPartName(base.c_str(), part, name, sizeof name));
+    if (part < 100) {
+      EXPECT_EQ(GiB, std::filesystem::file_size(name));
+    }
+    blocks += BlocksOf(name);
+  }
+  EXPECT_LT(blocks * 512, 4u << 20);
+  BtRecordPlace place;
+  ASSERT_EQ(1, BtRecordPlaceOf(&r, 0, &place));
+  EXPECT_EQ(100, place.Part);
+  EXPECT_EQ(spec.FirstPage + 1, place.PhysicalPage);  // after the index page
+  EXPECT_EQ(6 * 4096u + 10, place.PartOffset);
+  char name[600];
+  ASSERT_EQ(1, BtPartName(base.c_str(), 100, name, sizeof name));
+  std::vector<uint8_t> part = ReadWhole(name);
+  EXPECT_EQ(2u, Le32(part, 6 * 4096));  // logical page 2
+  EXPECT_EQ('D', part[6 * 4096 + 4]);
+  EXPECT_EQ(1, Le16(part, place.PartOffset));
+  EXPECT_EQ(0u, Le32(part, place.PartOffset + 2));
+  BtFreeBuildResult(&r);
+  BtRemoveFileSet(base.c_str());
+}
+
 }  // namespace

@@ -254,6 +254,8 @@ struct BtDataSpec {
   int IndexPages;            // one empty index page per key (as real files have index pages)
   int BitsInRecordId;        // -1: the smallest that holds the slot numbers
   uint64_t PartSize;         // extension part size (0: one file)
+  uint32_t FirstPage;        // 6.00 on: physical page of logical page 1 (0: after the control
+                             // pages); the pages before it stay a hole, PAT pairs excepted
   int CurrentCopy;           // 6.x on: which FCR and PAT copy carries the larger usage count
   int DamageCount;
   BtDamage Damage[BtMaxDamage];

@@ -213,6 +213,8 @@ static int MakePlan(const BtDataSpec* spec, Plan* p, BtBuildResult* r) {
   if (spec->Variable && p->V >= 0x0700)
     return Fail(r, "variable-length records are written for 3.x to 6.x only");
   if (spec->FreeEvery == 1) return Fail(r, "free-slot spacing must be 0 or at least 2");
+  if (spec->FirstPage && p->V < 0x0600)
+    return Fail(r, "a first data page is chosen for 6.00 and later only (3.x-5.x have no PAT)");
   if (spec->SegmentCount < 0 || spec->SegmentCount > BtMaxSegments) return Fail(r, "too many key segments");
   for (int s = 0; s < spec->SegmentCount; ++s) {
     const BtKeySegment& seg = spec->Segments[s];
@@ -307,6 +309,8 @@ static int MakePlan(const BtDataSpec* spec, Plan* p, BtBuildResult* r) {
   // Logical pages take the physical pages in ascending order, stepping over
   // the control pages and the pages of the PAT pairs.
   uint64_t phys = p->ControlPages;
+  // A chosen first page leaves the pages before it as a hole (sparse).
+  if (spec->FirstPage > phys) phys = spec->FirstPage;
   uint32_t nextPair = 1;
   for (uint32_t l = 1; l <= p->Ltotal; ++l) {
     while (nextPair <= p->Pairs && phys >= PairFirstPage(*p, nextPair)) {
@@ -538,34 +542,42 @@ static int WriteAll(const Plan& p, const BtFileSet* set, BtFcrSpec* fcr, BtBuild
   }
   std::vector<uint8_t> pair;
   std::vector<BtPatEntry> entries;
-  std::vector<uint32_t> logicalOf;
   if (!Old(p)) {
     pair.assign(2 * size_t(fcrBytes), 0);
     entries.assign(p.G.PatEntriesPerPage, BtPatEntry{0, 0, 0});
-    logicalOf.assign(p.Phys, 0);
-    for (uint32_t l = 1; l <= p.Ltotal; ++l) logicalOf[p.Map[l]] = l;
   }
   int ok = 1;
   uint32_t nextPair = 1;
   uint32_t pairFirst = Old(p) ? 0xFFFFFFFFu : PairFirstPage(p, 1);
-  for (uint32_t ph = 0; ph < p.Phys && ok; ++ph) {
-    uint8_t* page = PageSlot(&w, BtPageOffset(&p.G, ph), p.Ps, &ok);
-    if (ph < p.ControlPages) {
-      std::memcpy(page, control.data() + size_t(ph) * p.Ps, p.Ps);
-      continue;
+  // Logical pages lie on ascending physical pages, so one walk over both
+  // finds every page; physical pages no logical page uses stay holes.
+  uint32_t nextLogical = 1;
+  for (uint32_t ph = 0; ph < p.Phys && ok;) {
+    uint32_t l = 0;
+    bool isControl = ph < p.ControlPages;
+    bool inPair = ph >= pairFirst && ph < pairFirst + p.PairPages;
+    if (!isControl && !inPair) {
+      if (Old(p)) {
+        l = ph;
+      } else if (nextLogical <= p.Ltotal && p.Map[nextLogical] == ph) {
+        l = nextLogical++;
+      } else {
+        uint32_t next = nextLogical <= p.Ltotal ? p.Map[nextLogical] : p.Phys;
+        if (pairFirst < next) next = pairFirst;
+        ph = next > ph ? next : ph + 1;
+        continue;
+      }
     }
-    if (ph >= pairFirst && ph < pairFirst + p.PairPages) {
+    uint8_t* page = PageSlot(&w, BtPageOffset(&p.G, ph), p.Ps, &ok);
+    if (isControl) {
+      std::memcpy(page, control.data() + size_t(ph) * p.Ps, p.Ps);
+    } else if (inPair) {
       if (ph == pairFirst) ComposePatPair(p, nextPair, pair.data(), entries);
       std::memcpy(page, pair.data() + size_t(ph - pairFirst) * p.Ps, p.Ps);
       if (ph + 1 == pairFirst + p.PairPages) {
         ++nextPair;
         pairFirst = nextPair <= p.Pairs ? PairFirstPage(p, nextPair) : 0xFFFFFFFFu;
       }
-      continue;
-    }
-    uint32_t l = Old(p) ? ph : logicalOf[ph];
-    if (l == 0) {
-      std::memset(page, 0, p.Ps);
     } else if (l <= p.K) {
       ComposeIndexPage(p, l - 1, page);
     } else if (l <= p.K + p.D) {
@@ -573,6 +585,7 @@ static int WriteAll(const Plan& p, const BtFileSet* set, BtFcrSpec* fcr, BtBuild
     } else {
       ComposeVariablePage(p, l - 1 - p.K - p.D, page, part);
     }
+    ++ph;
   }
   ok &= Flush(&w);
   if (!ok) return Fail(r, "writing the file set failed");

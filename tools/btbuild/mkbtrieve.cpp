@@ -20,6 +20,8 @@ static const char* const UsageText =
     "  --part-size SIZE     split the logical file into extension parts of SIZE bytes\n"
     "                       (suffix K, M or G; parts are sparse)\n"
     "  --current-copy 0|1   which FCR and PAT copy is current, 6.00 on (default 1)\n"
+    "  --first-page N       6.00 on: put logical page 1 on physical page N, the pages\n"
+    "                       before it a hole (with --part-size: records far into a sparse set)\n"
     "Records:\n"
     "  --records N          number of records (default 10)\n"
     "  --record-length N    bytes of the fixed part (default 32)\n"
@@ -249,6 +251,9 @@ int main(int argc, char** argv) {
     } else if (std::strcmp(opt, "--part-size") == 0) {
       if (!TakeNumber(&a, val, ~0ull, &v) || v < 512) return Bad("bad part size", val), 1;
       spec.PartSize = v;
+    } else if (std::strcmp(opt, "--first-page") == 0) {
+      if (!TakeNumber(&a, val, 0xFFFFFFFFull, &v)) return Bad("bad first page", val), 1;
+      spec.FirstPage = uint32_t(v);
     } else if (std::strcmp(opt, "--current-copy") == 0) {
       if (!TakeNumber(&a, val, 1, &v)) return Bad("bad copy", val), 1;
       spec.CurrentCopy = int(v);
