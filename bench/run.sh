@@ -14,7 +14,7 @@
 # Environment: RECORDS (default 10600000), KEY_RECORDS (default 1000000).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build/default}
+build=$(cd "${1:-$root/build/default}" && pwd)
 records=${RECORDS:-10600000}
 keyRecords=${KEY_RECORDS:-1000000}
 
@@ -35,12 +35,12 @@ else
 fi
 run_once() {  # command... -> "seconds kib"
   if [ $have_time = 1 ]; then
-    /usr/bin/time -o "$tmp/time.txt" -f "%e %M" "$@" >"$tmp/out.txt" 2>"$tmp/err.txt"
-    cat "$tmp/time.txt"
+    /usr/bin/time -o "$tmp/time.txt" -f "%e %M" "$@" >"$tmp/out.txt" 2>"$tmp/err.txt" || true
+    tail -n 1 "$tmp/time.txt"
   else
     local start end
     start=$(date +%s.%N)
-    "$@" >"$tmp/out.txt" 2>"$tmp/err.txt"
+    "$@" >"$tmp/out.txt" 2>"$tmp/err.txt" || true
     end=$(date +%s.%N)
     echo "$(echo "$end - $start" | bc) 0"
   fi
