@@ -54,7 +54,24 @@ int16_t Call(uint16_t operation, void* data, uint32_t size, int8_t key) {
   return status;
 }
 
+// The key-only forms leave the data buffer as it was: it is filled with a
+// pattern before such a walk and checked after every call.
+const uint8_t DataPattern = 0xA5;
+
+void CheckDataUntouched(uint16_t operation) {
+  for (uint32_t i = 0; i < Run.DataSize; ++i) {
+    if (Run.Data[i] != DataPattern) {
+      fprintf(stderr, "key-only operation %d wrote into the data buffer\n", operation);
+      abort();
+    }
+  }
+}
+
 void Walk(uint16_t first, uint16_t next, int8_t key, int withPosition) {
+  const int keyOnly = first > OpKeyOnly;
+  if (keyOnly) memset(Run.Data, DataPattern, Run.DataSize);
+  // Next before any First has no record to go on from.
+  Call(next, Run.Data, Run.DataSize, key);
   uint64_t records = 0;
   int16_t status = Call(first, Run.Data, Run.DataSize, key);
   while (status == StatusSuccess) {
@@ -66,7 +83,12 @@ void Walk(uint16_t first, uint16_t next, int8_t key, int withPosition) {
     }
     if (withPosition) Call(OpGetPosition, Run.Position, sizeof Run.Position, key);
     status = Call(next, Run.Data, Run.DataSize, key);
+    if (keyOnly) CheckDataUntouched(next);
   }
+  // Past the end the walk stays at its end.
+  Call(next, Run.Data, Run.DataSize, key);
+  Call(OpGetPosition, Run.Position, sizeof Run.Position, key);
+  if (keyOnly) CheckDataUntouched(next);
 }
 
 }  // namespace

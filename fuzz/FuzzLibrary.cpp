@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 
 #include "Halvorn/LocationReport.h"
 #include "Halvorn/ScanState.h"
@@ -24,6 +25,8 @@ void ConvertPage(uint32_t page) {
   int32_t part = 0;
   uint32_t offset = 0;
   LLPageToPart(page, &part, &offset);
+  // The part named is always one of the set (the last for a page past its end).
+  if (LLFileState.PartCount > 0 && (part < 0 || part >= LLFileState.PartCount)) abort();
   // Back from the part and offset the conversion gave, when it names a part
   // the set has (a page past the end names the part after the last).
   if (part >= 0 && part < LLFileState.PartCount) {
