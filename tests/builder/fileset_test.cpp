@@ -111,6 +111,7 @@ TEST(BuilderFileSet, DataFileSetsSpanParts) {
   EXPECT_EQ(r.FileSize, (uint64_t)r.PhysicalPages * 4096);
   EXPECT_EQ(BtPartsFor(&r.Set, r.FileSize), r.Parts);
   EXPECT_GT(r.Parts, 3);
+  EXPECT_FALSE(std::filesystem::exists(dir.Path("P.^^^")));
   std::vector<uint8_t> all = ReadSet(base);
   ASSERT_EQ(r.FileSize, all.size());
   for (uint32_t i = 0; i < spec.Records; i += 97) {
@@ -139,10 +140,13 @@ TEST(BuilderFileSet, FirstPageFarIntoASparseSet) {
   spec.Records = 500;
   spec.PartSize = GiB;
   spec.FirstPage = 100 * 262144 + 5;
+  spec.Delta = 1;
+  spec.DeltaSize = 8192;
   BtBuildResult r;
   std::string base = dir.Path("FAR.DAT");
   ASSERT_EQ(1, BtBuildFileSet(&spec, base.c_str(), &r)) << r.Error;
   EXPECT_EQ(101, r.Parts);
+  EXPECT_EQ(8192u, std::filesystem::file_size(dir.Path("FAR.^^^")));
   uint64_t blocks = 0;
   for (int part = 0; part < r.Parts; ++part) {
     char name[600];

@@ -257,6 +257,8 @@ struct BtDataSpec {
   uint32_t FirstPage;        // 6.00 on: physical page of logical page 1 (0: after the control
                              // pages); the pages before it stay a hole, PAT pairs excepted
   int CurrentCopy;           // 6.x on: which FCR and PAT copy carries the larger usage count
+  int Delta;                 // also write a delta file (.^^^) of DeltaSize bytes (zeros, sparse)
+  uint64_t DeltaSize;
   int DamageCount;
   BtDamage Damage[BtMaxDamage];
 };

@@ -832,6 +832,10 @@ int BtBuildFileSet(const BtDataSpec* spec, const char* path, BtBuildResult* r) {
     BtFreeBuildResult(r);
     return Fail(r, "setting the size of the file set failed");
   }
+  if (spec->Delta && !BtResizePart(&r->Set, BtDeltaPart, spec->DeltaSize)) {
+    BtFreeBuildResult(r);
+    return Fail(r, "writing the delta file failed");
+  }
   r->FileSize = size;
   r->Parts = BtPartsFor(&r->Set, size);
   return 1;

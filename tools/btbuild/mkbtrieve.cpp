@@ -19,6 +19,7 @@ static const char* const UsageText =
     "  --negated            store the version word negated (as files with an owner name)\n"
     "  --part-size SIZE     split the logical file into extension parts of SIZE bytes\n"
     "                       (suffix K, M or G; parts are sparse)\n"
+    "  --delta SIZE         also write a delta file OUT.^^^ of SIZE bytes (zeros)\n"
     "  --current-copy 0|1   which FCR and PAT copy is current, 6.00 on (default 1)\n"
     "  --first-page N       6.00 on: put logical page 1 on physical page N, the pages\n"
     "                       before it a hole (with --part-size: records far into a sparse set)\n"
@@ -251,6 +252,10 @@ int main(int argc, char** argv) {
     } else if (std::strcmp(opt, "--part-size") == 0) {
       if (!TakeNumber(&a, val, ~0ull, &v) || v < 512) return Bad("bad part size", val), 1;
       spec.PartSize = v;
+    } else if (std::strcmp(opt, "--delta") == 0) {
+      if (!TakeNumber(&a, val, ~0ull, &v)) return Bad("bad delta size", val), 1;
+      spec.Delta = 1;
+      spec.DeltaSize = v;
     } else if (std::strcmp(opt, "--first-page") == 0) {
       if (!TakeNumber(&a, val, 0xFFFFFFFFull, &v)) return Bad("bad first page", val), 1;
       spec.FirstPage = uint32_t(v);
