@@ -9,10 +9,10 @@
 // after it, and the file set is closed.
 //
 // Every line goes to standard output through PrintOut, which writes to the
-// same stdout stream the library prints its part trace to: under /D the trace "Calculated Extent ..."
-// lands inside the "Final Physical Page Loc" line, between its two pieces.
-// Only the "Unable to find physical page" lines of 9.50 and later go to
-// standard error.
+// same stdout stream that the library prints its part trace to: under /D the
+// trace "Calculated Extent ..." lands inside the "Final Physical Page Loc"
+// line, between its two pieces. Only the "Unable to find physical page" lines
+// of 9.50 and later go to standard error.
 #include "Halvorn/LocationReport.h"
 
 #include "Common/FcrLayout.h"
@@ -80,7 +80,7 @@ int FinishReport() {
 // be read, it just cannot be interpreted.
 int ReportZeroPageSize(uint32_t position) {
   PrintOut("Page Size in the FCR is 0: unable to locate position 0x%.8lx.\n",
-         static_cast<unsigned long>(position));
+           static_cast<unsigned long>(position));
   return FinishReport();
 }
 
@@ -169,8 +169,9 @@ int ReportFormats7On(uint16_t version) {
     // is closed and the report ends as finished (exit code 0), like the
     // damaged page size above.
     if (bits < 1 || bits > 31) {
-      PrintOut("BitsInRecordId in the FCR is %d, outside 1 to 31: unable to locate position 0x%.8lx.\n",
-             bits, static_cast<unsigned long>(position));
+      PrintOut("BitsInRecordId in the FCR is %d, outside 1 to 31: unable to locate position "
+               "0x%.8lx.\n",
+               bits, static_cast<unsigned long>(position));
       return FinishReport();
     }
     r.FinalLogicalPage = position >> bits;
@@ -234,7 +235,7 @@ int PrintLocationReport() {
   }
   if (ScanState.Verbose) {
     PrintErr("Version = %d.%.2x, Page Size is %d\n", LLFileState.FileVersion >> 8,
-            LLFileState.FileVersion & 0xFF, static_cast<int>(LLFileState.PageSize));
+             LLFileState.FileVersion & 0xFF, static_cast<int>(LLFileState.PageSize));
   }
   if (!LLLoadFcr()) {
     PrintOut("Unable to read FCR from %s\n", ScanState.FileName);
@@ -262,8 +263,8 @@ int PrintLocationReport() {
       // Other minor versions (0x0620, say) are not reported on, even where
       // the library reads them.
       PrintOut("File Format %2d.%.2x not supported by this release.\n"
-             "Contact Merrowby Software for assistance.\n",
-             version >> 8, version & 0xFF);
+               "Contact Merrowby Software for assistance.\n",
+               version >> 8, version & 0xFF);
       return FinishReport();
   }
 }
