@@ -385,4 +385,75 @@ TEST(BuilderLayout, SixAndFourLookLikeTheRealSamples) {
   BtFreeBuildResult(&result);
 }
 
+// Variable pages of the builder's 6.00 files have the structure of the real
+// WGSMENU2.DAT: type 'V' and their own number, no data bit, the count of
+// fragment entries at 10, the first fragment at 12, the table growing down
+// from the page end with one more entry where free space begins and a zero
+// word below it; every slot's pointer leads to such a page.
+TEST(BuilderLayout, VariablePagesLookLikeTheRealSample) {
+  std::string samples = HALVORN_SAMPLES_DIR;
+  if (!std::filesystem::exists(samples + "/WGSMENU2.DAT"))
+    GTEST_SKIP() << "real sample files not found in " << samples;
+  TempDir dir;
+  BtDataSpec spec;
+  BtDefaultDataSpec(&spec, 0x0600, 4096);
+  spec.Records = 46;
+  spec.RecordLength = 448;
+  spec.Variable = 1;
+  spec.VariableLength = 300;
+  spec.SegmentCount = 1;
+  spec.Segments[0] = {0, 17, 11, 0, 0};
+  BtBuildResult result;
+  std::string path = dir.Path("W.DAT");
+  ASSERT_EQ(1, BtBuildFileSet(&spec, path.c_str(), &result)) << result.Error;
+  std::vector<uint8_t> real = ReadWhole(samples + "/WGSMENU2.DAT"), ours = ReadWhole(path);
+  for (const std::vector<uint8_t>* f : {&real, &ours}) {
+    SCOPED_TRACE(f == &real ? "WGSMENU2.DAT" : "builder");
+    const std::vector<uint8_t>& b = *f;
+    EXPECT_EQ(0xFF, b[4096 + 0x38]);
+    EXPECT_EQ(454, Le16(b, 4096 + 24));  // usage count, 448 bytes, the 4-byte pointer
+    uint32_t logicalPages = Hwf32(b, 4096 + 38);
+    std::map<uint32_t, size_t> variablePages;
+    for (uint32_t l = 1; l < logicalPages; ++l) {
+      uint32_t v = Hwf32(b, 12288 + 8 + 4 * (l - 1));
+      if ((v >> 24) == 'V') variablePages[l] = size_t(v & 0xFFFFFF) * 4096;
+    }
+    ASSERT_FALSE(variablePages.empty());
+    for (const auto& [logical, p] : variablePages) {
+      EXPECT_EQ(logical, (uint32_t(b[p]) << 16) | Le16(b, p + 2));
+      EXPECT_EQ('V', b[p + 1]);
+      EXPECT_EQ(0, Le16(b, p + 4) & 0x8000);
+      uint32_t count = Le16(b, p + 10);
+      ASSERT_GT(count, 0u);
+      EXPECT_EQ(12, Le16(b, p + 4096 - 2));
+      uint32_t previous = 0;
+      for (uint32_t n = 0; n <= count; ++n) {
+        uint32_t entry = Le16(b, p + 4096 - 2 * (n + 1));
+        EXPECT_GT(entry, previous) << n;
+        previous = entry;
+      }
+      EXPECT_EQ(0, Le16(b, p + 4096 - 2 * (count + 2)));
+    }
+    // The slots of the data pages point at fragments of those pages.
+    uint32_t pointers = 0;
+    for (uint32_t l = 1; l < logicalPages; ++l) {
+      uint32_t v = Hwf32(b, 12288 + 8 + 4 * (l - 1));
+      if ((v >> 24) != 'D') continue;
+      size_t p = size_t(v & 0xFFFFFF) * 4096;
+      for (uint32_t s = 0; s < (4096 - 6) / 454; ++s) {
+        size_t slot = p + 6 + s * 454;
+        if (Le16(b, slot) == 0) continue;
+        const uint8_t* link = &b[slot + 2 + 448];
+        if (GetLE32(link) == 0xFFFFFFFFu) continue;
+        uint32_t page = (uint32_t(link[0]) << 16) | (uint32_t(link[2]) << 8) | link[1];
+        ASSERT_EQ(1u, variablePages.count(page)) << "slot " << s << " of logical page " << l;
+        EXPECT_LT(link[3], Le16(b, variablePages[page] + 10));
+        ++pointers;
+      }
+    }
+    EXPECT_GT(pointers, 0u);
+  }
+  BtFreeBuildResult(&result);
+}
+
 }  // namespace
