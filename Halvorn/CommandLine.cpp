@@ -115,18 +115,18 @@ void ParseCommandLine(int argc, char** argv) {
 
 void PrepareRun(int argc, char** argv) {
   (void)argc;
+  // The key part of an export line comes from the 256-byte key buffer, so a
+  // length above 256 or below 0 cannot be honoured. Such a /L is refused in
+  // every mode, before the export file is created and before any engine
+  // call: a value that can never work is a mistake on the command line.
+  if (ScanState.ExportKeyLength < 0 || ScanState.ExportKeyLength > MaxExportKeyLength) {
+    PrintErr("Cannot export key length of %d. Specify /L from 1 to %d!\n",
+             static_cast<int>(ScanState.ExportKeyLength), static_cast<int>(MaxExportKeyLength));
+    EndRun(1);
+  }
   if (ScanState.KeyOnly) {
     if (ScanState.ExportKeyLength == 0) {
       PrintErr("Cannot export key length of 0. Specify /L option!\n");
-      EndRun(1);
-    }
-    // The key part of an export line comes from the 256-byte key buffer, so
-    // a length above 256 or below 0 cannot be honoured. It is refused in
-    // key-only mode, where the length is used, before the export file is
-    // created; a normal walk does not use /L and ignores its value.
-    if (ScanState.ExportKeyLength < 0 || ScanState.ExportKeyLength > MaxExportKeyLength) {
-      PrintErr("Cannot export key length of %d. Specify /L from 1 to %d!\n",
-               static_cast<int>(ScanState.ExportKeyLength), static_cast<int>(MaxExportKeyLength));
       EndRun(1);
     }
     ScanState.ExportFile = fopen("HALVORN.UNF", "wb");
