@@ -331,6 +331,10 @@ int EngineBuildKeyOrder(EngineFile* file, int keyNumber)
   uint64_t mostRecords = file->TotalSize / file->PhysRecLen + 1;
   if (room > mostRecords)
     room = mostRecords;
+  // A damaged count must not make room for more than a start: the rest
+  // comes as the records do.
+  if (room > (1u << 20))
+    room = 1u << 20;
   if (room < 16)
     room = 16;
   size_t count = 0;

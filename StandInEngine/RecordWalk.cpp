@@ -135,20 +135,25 @@ static int NextFree(EngineFile* file, uint32_t address, uint32_t* next)
 // remembered as the place of the damage.
 static void LoadFreeChain(EngineFile* file)
 {
-  file->FreeChainLoaded = 1;
   file->FreeSlots.clear();
   file->FreeChainBreak = EngineNoOffset;
   file->FreeChainHeadBroken = 0;
+  // Loaded only once complete: a chain cut short by lack of memory is
+  // followed again at the next walk.
   uint32_t head = GetHighWordFirst32(file->Fcr.data() + FcrFreeSlotChain);
-  if (head == NoLink)
+  if (head == NoLink) {
+    file->FreeChainLoaded = 1;
     return;
+  }
   int headState = CheckSlotAddress(file, head);
   if (headState == AddressWrong) {
     file->FreeChainHeadBroken = 1;
+    file->FreeChainLoaded = 1;
     return;
   }
   if (headState == AddressInBadPage) {
     file->FreeChainBreak = head;
+    file->FreeChainLoaded = 1;
     return;
   }
 
@@ -209,6 +214,7 @@ static void LoadFreeChain(EngineFile* file)
     at = next;
   }
   std::sort(file->FreeSlots.begin(), file->FreeSlots.end());
+  file->FreeChainLoaded = 1;
 }
 
 // 1 a record, 0 a free slot, StatusDamaged the slot whose free link is broken.

@@ -6,6 +6,7 @@
 // reading with full sharing, so that the tool's own exclusive open after the
 // engine's Close (or Reset) succeeds.
 #include <cstring>
+#include <new>
 
 #include "Common/LittleEndian.h"
 #include "StandInEngine/EngineState.h"
@@ -247,7 +248,7 @@ static inline int PositionOperation(EngineFile* file, const uint8_t* block, uint
   return StatusSuccess;
 }
 
-int16_t StandInRecordCall(uint16_t operation, void* positionBlock, void* dataBuffer,
+static int16_t RecordCall(uint16_t operation, void* positionBlock, void* dataBuffer,
                           uint32_t* dataLength, void* keyBuffer, uint8_t keyLength,
                           int8_t keyNumber)
 {
@@ -293,4 +294,29 @@ int16_t StandInRecordCall(uint16_t operation, void* positionBlock, void* dataBuf
     return (int16_t)GetOperation(file, block, operation, data, dataLength, (uint8_t*)keyBuffer,
                                  keyLength, keyNumber);
   return (int16_t)StepOperation(file, block, operation, data, dataLength);
+}
+
+int16_t StandInRecordCall(uint16_t operation, void* positionBlock, void* dataBuffer,
+                          uint32_t* dataLength, void* keyBuffer, uint8_t keyLength,
+                          int8_t keyNumber)
+{
+  // Memory for a key order (or a long free-slot chain) may run out on a huge
+  // file; the call then fails as an operation the engine cannot carry out,
+  // and the file stays open with no key order built.
+  try {
+    return RecordCall(operation, positionBlock, dataBuffer, dataLength, keyBuffer, keyLength,
+                      keyNumber);
+  } catch (const std::bad_alloc&) {
+    for (int n = 0; n < EngineMaxFiles; n++) {
+      if (Files[n].InUse && Files[n].Order.KeyNumber < 0) {
+        KeyOrder* order = &Files[n].Order;
+        *order = KeyOrder();
+        order->KeyNumber = -1;
+        order->Identity = 1;
+        order->LastPage = EngineNoPage;
+        order->LastPhysical = EngineNoPage;
+      }
+    }
+    return StatusInvalidOperation;
+  }
 }
