@@ -240,6 +240,36 @@ TEST_F(EngineStatus, PageCountBeyondTheFileIsDamage)
   ExpectDamageAfter(Copy("COUNT.DAT", bytes), healthy, 4);
 }
 
+TEST_F(EngineStatus, PageCountBeyondTheFileIsDamageFromSixOn)
+{
+  // GALTELA.DAT (current FCR page 1): the walk goes on through the PAT past
+  // the last page in use until the next PAT pair, which is not in the file.
+  Bytes bytes = ReadWholeFile(SamplePath("GALTELA.DAT"));
+  Walk healthy = PhysicalWalk(SamplePath("GALTELA.DAT"));
+  memset(bytes.data() + 4096 + 0x26, 0xFF, 4);
+  std::string path = Copy("COUNT6.DAT", bytes);
+  ExpectDamageAfter(path, healthy, 73);
+  // The read after the damage meets it again, and the position stays.
+  uint8_t block[128];
+  ASSERT_EQ(0, OpenPath(path, block));
+  std::vector<uint8_t> data(60000);
+  uint32_t length = (uint32_t)data.size();
+  int status = CallEngine(OpStepFirst, block, data.data(), &length, nullptr, 0);
+  while (status == 0) {
+    length = (uint32_t)data.size();
+    status = CallEngine(OpStepNext, block, data.data(), &length, nullptr, 0);
+  }
+  EXPECT_EQ(2, status);
+  EXPECT_EQ(950u, length);
+  length = (uint32_t)data.size();
+  EXPECT_EQ(2, CallEngine(OpStepNext, block, data.data(), &length, nullptr, 0));
+  uint8_t position[4];
+  uint32_t four = 4;
+  ASSERT_EQ(0, CallEngine(OpGetPosition, block, position, &four, nullptr, 0));
+  EXPECT_EQ(healthy.Positions.back(), Le32(position));
+  CloseBlock(block);
+}
+
 TEST_F(EngineStatus, DataPageWithoutItsOwnNumberIsDamage)
 {
   // GALTELA.DAT: logical page 12 lies in physical page 9.
