@@ -13,6 +13,8 @@
 # The program is copied into its folder, so that a library beside it is found
 # only when BESIDE puts one there. Expected texts may use \n and \r escapes.
 
+cmake_minimum_required(VERSION 3.20)
+
 function(run_in folder program emulator)
   file(REMOVE_RECURSE "${folder}")
   file(MAKE_DIRECTORY "${folder}")
@@ -59,9 +61,13 @@ function(expect_same first second)
   execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files "${first}" "${second}"
                   RESULT_VARIABLE differ)
   if(differ)
-    file(READ "${first}" a)
-    file(READ "${second}" b)
-    message(SEND_ERROR "${first} and ${second} differ.\n--- tested\n${a}\n--- reference\n${b}")
+    # Shown as hexadecimal: the dumps and exports are binary.
+    file(SIZE "${first}" size_a)
+    file(SIZE "${second}" size_b)
+    file(READ "${first}" a LIMIT 256 HEX)
+    file(READ "${second}" b LIMIT 256 HEX)
+    message(SEND_ERROR "${first} (${size_a} bytes) and ${second} (${size_b} bytes) differ."
+                       "\n--- tested, first 256 bytes\n${a}\n--- reference\n${b}")
   endif()
 endfunction()
 
