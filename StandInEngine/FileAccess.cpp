@@ -269,6 +269,10 @@ static int LoadFcr(EngineFile* file)
     file->ShiftThreshold = (uint64_t)file->PageSize * (15 * file->PageSize / 2 + 2);
   if (file->Layout != LayoutOld) {
     PatGeometry(file);
+    // A page size the page allocation tables have no layout for: no page
+    // of the file can be found.
+    if (file->PatEntriesPerPage == 0 || file->PatPairStride == 0)
+      return StatusNotBtrieveFile;
     file->PatPages.assign(2 * (size_t)file->FcrPageSize, 0);
   }
   file->KeyCount = GetLE16(fcr + FcrKeyCount);

@@ -14,6 +14,9 @@
 static const uint32_t MaxFragments = 65536;
 static const uint32_t MaxVariableBytes = 16u * 1024 * 1024;
 static const uint32_t NoLink = 0xFFFFFFFFu;
+// The fixed part of a variable-length record, kept while its variable part
+// is checked (EngineCopySlot).
+static std::vector<uint8_t> FixedPartCopy;
 
 enum { PageIsData = 0, PageIsOther = 1 };
 
@@ -464,15 +467,25 @@ int EngineCopySlot(EngineFile* file, const uint8_t* slot, uint8_t* buffer, uint3
   uint32_t fixed = file->RecordLength;
   if (buffer == nullptr)
     size = 0;
-  if (size > 0)
-    memcpy(buffer, record, fixed <= size ? fixed : size);
   uint64_t used = fixed;
+  if (!file->Variable && size > 0)
+    memcpy(buffer, record, fixed <= size ? fixed : size);
   if (file->Variable) {
     uint32_t link = GetLE32(record + fixed);
     uint32_t blanks = file->BlankTruncation ? GetLE16(record + fixed + 4) : 0;
+    // A record whose variable part cannot be read whole is damage, and the
+    // caller's buffer must still hold the last good record then: the chain
+    // is followed once without copying before a byte reaches the buffer.
     // The variable pages come through the aux reader, which may hold the
-    // slot's page: everything needed from the slot is read by now.
-    int status = CopyVariablePart(file, link, buffer, size, &used);
+    // slot's page, so the fixed part is kept aside first.
+    FixedPartCopy.assign(record, record + fixed);
+    uint64_t total = fixed;
+    int status = CopyVariablePart(file, link, nullptr, 0, &total);
+    if (status != StatusSuccess)
+      return status;
+    if (size > 0)
+      memcpy(buffer, FixedPartCopy.data(), fixed <= size ? fixed : size);
+    status = CopyVariablePart(file, link, buffer, size, &used);
     if (status != StatusSuccess)
       return status;
     for (uint32_t n = 0; n < blanks; n++, used++)
