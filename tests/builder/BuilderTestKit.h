@@ -4,7 +4,8 @@
 #define HALVORN_TESTS_BUILDER_BUILDERTESTKIT_H
 
 #include <gtest/gtest.h>
-#include <unistd.h>
+
+#include <chrono>
 
 #include <cstdint>
 #include <cstdio>
@@ -17,13 +18,13 @@
 
 namespace bttest {
 
-// A fresh folder under the test temp dir, removed at the end. The process id
+// A fresh folder under the test temp dir, removed at the end. A clock value
 // is part of its name: several builds may run these tests at the same time.
 struct TempDir {
   std::filesystem::path Root;
   TempDir() {
     const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string("btbuild_") + std::to_string(getpid()) + "_" + (info ? info->test_suite_name() : "x") + "_" +
+    std::string name = std::string("btbuild_") + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "_" + (info ? info->test_suite_name() : "x") + "_" +
                        (info ? info->name() : "y");
     for (char& c : name)
       if (c == '/') c = '_';
