@@ -335,6 +335,7 @@ void BtDefaultFcr(BtFcrSpec* fcr, uint16_t version, uint32_t pageSize) {
 }
 
 int BtKeyCount(const BtFcrSpec* fcr) {
+  if (fcr->SegmentCount <= 0 || fcr->SegmentCount > BtMaxSegments) return 0;
   int keys = 0;
   for (int i = 0; i < fcr->SegmentCount && i < BtMaxSegments; ++i)
     if (!(fcr->Segments[i].Flags & 0x0010)) ++keys;
@@ -362,7 +363,7 @@ static void PutSegment(uint8_t* p, const BtKeySegment* s, uint16_t version) {
 }
 
 int BtFillFcrPage(uint8_t* page, uint32_t pageBytes, const BtFcrSpec* fcr) {
-  if (pageBytes < 512) return 0;
+  if (pageBytes < 512 || fcr->SegmentCount < 0 || fcr->SegmentCount > BtMaxSegments) return 0;
   std::memset(page, 0, pageBytes);
   uint16_t v = fcr->Version;
   uint16_t word = fcr->VersionWord < 0 ? v : uint16_t(fcr->VersionWord);

@@ -324,6 +324,13 @@ static int MakePlan(const BtDataSpec* spec, Plan* p, BtBuildResult* r) {
   uint64_t end = uint64_t(PairFirstPage(*p, p->Pairs)) + p->PairPages;
   if (phys > end) end = phys;
   if (end > 0xFFFFFFFFull) return Fail(r, "too many physical pages");
+  if (p->V < 0x0800 && end > 0x1000000ull) return Fail(r, "physical pages past 24 bits for 6.x/7.x PAT entries");
+  // Every record must have a 32-bit engine position.
+  uint64_t last = uint64_t(p->Ltotal) + 1;
+  bool fits = p->V < 0x0700   ? last * p->Ps <= 0x100000000ull
+              : p->V < 0x0800 ? last <= 0x1000000ull
+                              : (last << p->Bits) <= 0x100000000ull;
+  if (!fits) return Fail(r, "the file's engine positions would not fit in 32 bits");
   p->Phys = uint32_t(end);
   return 1;
 }
