@@ -427,7 +427,7 @@ int BtFillFcrPage(uint8_t* page, uint32_t pageBytes, const BtFcrSpec* fcr) {
     PutLE16(page + flags, uint16_t(GetLE16(page + flags) | FcrFlagPageCompressed));
   }
   if (v >= 0x0800 && fcr->BitsInRecordId >= 0)
-    page[v > 0x0950 ? FcrBitsInRecordIdV13 : FcrBitsInRecordIdV8] = uint8_t(fcr->BitsInRecordId);
+    page[v >= 0x0D00 ? FcrBitsInRecordIdV13 : FcrBitsInRecordIdV8] = uint8_t(fcr->BitsInRecordId);
 
   // Key segment specs, one after another; from 6.00 also the key address
   // table, one 16-bit offset per key pointing at the key's first segment.
