@@ -1,0 +1,4 @@
+# 9.50/1024: the page-size byte (FCR 43) is 0 in both copies.
+build --version 9.50 --page-size 1024 --records 70 DATA.MKD
+poke DATA.MKD 43 00
+poke DATA.MKD 4139 00
