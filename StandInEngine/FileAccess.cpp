@@ -260,8 +260,11 @@ static int LoadFcr(EngineFile* file)
     uint32_t last = file->PageCount == 0 ? 0 : file->PageCount - 1;
     file->LastWalkPage = last > file->FillingPage ? last : file->FillingPage;
   } else {
-    // The page count includes logical page 0, the FCR pair.
-    file->LastWalkPage = file->PageCount == 0 ? 0 : file->PageCount - 1;
+    // The page count includes logical page 0, the FCR pair, so the last page
+    // in use is the count - 1. The walk looks at the count itself as well,
+    // should a writer have counted from 1: a data page there is read, a PAT
+    // pair that does not reach it is no damage.
+    file->LastWalkPage = file->PageCount;
   }
 
   file->ShiftThreshold = EngineNoOffset;

@@ -64,7 +64,7 @@ static int LoadTypedPage(EngineFile* file, PageReader* reader, uint32_t page, ui
   if (file->Layout != LayoutOld) {
     uint8_t type;
     if (EngineMapPage(file, page, &physical, &type) != StatusSuccess)
-      return StatusDamaged;
+      return page == file->PageCount && page != 0 ? (int)PageIsOther : (int)StatusDamaged;
     if (type != wanted)
       return wanted == PageTypeData ? (int)PageIsOther : (int)StatusDamaged;
   }

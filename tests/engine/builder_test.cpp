@@ -171,6 +171,30 @@ protected:
   ScratchDir scratch;
 };
 
+// A writer that counts pages from 1 (the count one less): the last data
+// page, at the count itself, is still walked.
+TEST_F(BuilderFiles, PageCountCountedFromOne)
+{
+  Built b;
+  BtDefaultDataSpec(&b.Spec, 0x0610, 4096);
+  b.Spec.Records = 500;
+  Build(&b, scratch.File("COUNT.DAT"));
+  Bytes bytes = ReadWholeFile(b.Path);
+  for (size_t copy : {0u, 4096u}) {
+    uint8_t* field = bytes.data() + copy + 38;  // high word first
+    uint32_t count = (uint32_t)Le16(field) << 16 | Le16(field + 2);
+    count--;
+    field[0] = (uint8_t)(count >> 16);
+    field[1] = (uint8_t)(count >> 24);
+    field[2] = (uint8_t)count;
+    field[3] = (uint8_t)(count >> 8);
+  }
+  WriteWholeFile(b.Path, bytes);
+  Walk walk = PhysicalWalk(b.Path);
+  EXPECT_EQ(9, walk.Status);
+  EXPECT_EQ(500u, walk.Records.size());
+}
+
 // Records written in key order: the key order is the physical order, and a
 // Get Next after Step operations goes on from the stepped-to record.
 TEST_F(BuilderFiles, KeyOrderEqualToPhysicalOrder)
