@@ -36,7 +36,7 @@ static const char* const UsageText =
     "  --segment POS:LEN[:TYPE[:FLAGS]]  one more segment of the last key\n"
     "                       TYPE: string integer float date time decimal money logical\n"
     "                       numeric bfloat lstring zstring unsigned autoinc, or a number\n"
-    "                       FLAGS: dup,mod,desc,nocase,acs, or a number\n"
+    "                       FLAGS: dup,mod,desc,nocase, or a number\n"
     "  --no-keys            a file without keys\n"
     "  --duplicates N       N records share each key value\n"
     "  --shuffle-keys       key values a fixed permutation, so key order is not physical order\n"
@@ -104,7 +104,6 @@ static int ParseFlags(char* text, uint16_t* flags) {
   for (char* word = std::strtok(text, ","); word; word = std::strtok(nullptr, ",")) {
     if (std::strcmp(word, "dup") == 0) *flags |= 0x0001;
     else if (std::strcmp(word, "mod") == 0) *flags |= 0x0002;
-    else if (std::strcmp(word, "acs") == 0) *flags |= 0x0020;
     else if (std::strcmp(word, "desc") == 0) *flags |= 0x0040;
     else if (std::strcmp(word, "nocase") == 0) *flags |= 0x0400;
     else return 0;
