@@ -282,6 +282,14 @@ static void ClearOrder(KeyOrder* order)
   std::vector<uint32_t>().swap(order->DataPages);
 }
 
+static inline int CompareForms(const uint8_t* a, const uint8_t* b, uint32_t length)
+{
+  for (uint32_t i = 0; i < length; i++)
+    if (a[i] != b[i])
+      return a[i] < b[i] ? -1 : 1;
+  return 0;
+}
+
 // Sorts the record indexes by comparable form, ties by physical index. Keys
 // of up to 8 bytes are sorted as one 64-bit number.
 static void SortOrder(KeyOrder* order, size_t count)
@@ -338,12 +346,9 @@ int EngineBuildKeyOrder(EngineFile* file, int keyNumber)
   if (room < 16)
     room = 16;
   size_t count = 0;
-  auto grow = [order, length](size_t records) {
-    order->Values.resize(records * length);
-    order->Pages.resize(records);
-    order->Slots.resize(records);
-  };
-  grow(room);
+  order->Values.reserve(room * length);
+  order->Pages.reserve(room);
+  order->Slots.reserve(room);
   // Whether the records come in key order, watched as they come: then the
   // key order is the physical order and needs neither sort nor forms.
   std::vector<uint8_t> forms(2 * (size_t)length);
@@ -374,28 +379,28 @@ int EngineBuildKeyOrder(EngineFile* file, int keyNumber)
       order->DataPages.push_back(file->CachedPage == cursor.Page ? file->CachedPhysical
                                                                  : EngineNoPage);
     }
-    if (count == room) {
-      room *= 2;
-      grow(room);
-    }
-    uint8_t* value = order->Values.data() + count * length;
+    size_t at = order->Values.size();
+    order->Values.resize(at + length);
+    uint8_t* value = order->Values.data() + at;
     KeyValue(file, key, record, value);
     if (inOrder) {
       ComparableForm(file, key, value, current);
-      if (count > 0 && memcmp(previous, current, length) > 0)
+      if (count > 0 && CompareForms(previous, current, length) > 0)
         inOrder = 0;
       std::swap(previous, current);
     }
-    order->Pages[count] = cursor.Page;
-    order->Slots[count] = (uint16_t)cursor.Slot;
+    order->Pages.push_back(cursor.Page);
+    order->Slots.push_back((uint16_t)cursor.Slot);
     count++;
     status = EngineStepRecord(file, &cursor, 0, 0, &slot);
   }
   order->Damaged = status != StatusEndOfFile;
-  grow(count);
-  order->Values.shrink_to_fit();
-  order->Pages.shrink_to_fit();
-  order->Slots.shrink_to_fit();
+  // Room made for far more records than came (a damaged count) is given back.
+  if (order->Pages.capacity() > 2 * count + 1024) {
+    order->Values.shrink_to_fit();
+    order->Pages.shrink_to_fit();
+    order->Slots.shrink_to_fit();
+  }
   order->Count = count;
   order->Identity = inOrder;
   if (!inOrder) {
