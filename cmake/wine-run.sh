@@ -18,19 +18,26 @@ loader=/usr/lib/wine/wine64
 server=/usr/lib/wine/wineserver
 [ -x "$server" ] || server=$(command -v wineserver)
 
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  mkdir -p "$WINEPREFIX"
-  (
-    flock 9
-    if [ ! -f "$WINEPREFIX/system.reg" ]; then
-      "$loader" wineboot -i >/dev/null 2>&1
-      "$server" -w
-    fi
-  ) 9>"$WINEPREFIX.lock"
-fi
-# A wine server that stays up between programs keeps wine's own services
-# running, so each program starts in a fraction of a second instead of
-# several; it ends by itself a minute after the last program. When a server
-# is already up for the prefix, this start gives up at once.
-"$server" -p60 </dev/null >/dev/null 2>&1
+# The prefix, and a wine server that stays up between programs, are set up
+# under a lock, so that programs starting at the same time wait for them.
+#
+# A server that stays up keeps wine's own services (services.exe and the
+# device and plug-and-play hosts) running, so each program starts in a
+# fraction of a second instead of several; it ends by itself a minute after
+# the last program. The services are started by the first wine process after
+# the server; they must not be the tested program's, or they would inherit its
+# standard streams and keep the test's pipes open until they end, so a quiet
+# wineboot starts them first.
+mkdir -p "$WINEPREFIX"
+(
+  flock 9
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    "$loader" wineboot -i </dev/null >/dev/null 2>&1 9>&-
+    "$server" -w 9>&-
+  fi
+  # Exit code 0: this call started the server (2: one was running already).
+  if "$server" -p60 </dev/null >/dev/null 2>&1 9>&-; then
+    "$loader" wineboot </dev/null >/dev/null 2>&1 9>&-
+  fi
+) 9>"$WINEPREFIX.lock"
 exec "$loader" "$@"

@@ -4,9 +4,9 @@
 // file past 4 GiB.
 #include "LowLevel/LowLevel.h"
 #include "Platform/Platform.h"
+#include "Win32TestKit.h"
 
 #include <gtest/gtest.h>
-#include <io.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -14,18 +14,8 @@
 
 namespace {
 
-std::string SystemText(DWORD code)
-{
-  char* text = nullptr;
-  FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                     FORMAT_MESSAGE_IGNORE_INSERTS,
-                 nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), (LPSTR)&text, 0,
-                 nullptr);
-  std::string result = text ? text : "";
-  if (text)
-    LocalFree(text);
-  return result;
-}
+using wintest::CaptureStderr;
+using wintest::SystemText;
 
 std::string PlatformText(uint32_t code)
 {
@@ -163,40 +153,6 @@ TEST_F(Win32Files, PositionsAndSizesPastFourGiB)
   EXPECT_EQ(std::string(bytes, got), "0123");
   PlatformClose(file);
 }
-
-// Standard error, caught in a file while the code under test writes to it.
-class CaptureStderr {
-public:
-  explicit CaptureStderr(const std::string& file) : file_(file)
-  {
-    fflush(stderr);
-    sink_ = fopen(file_.c_str(), "wb");
-    saved_ = _dup(2);
-    _dup2(_fileno(sink_), 2);
-  }
-  std::string Stop()
-  {
-    fflush(stderr);
-    _dup2(saved_, 2);
-    _close(saved_);
-    fclose(sink_);
-    std::string text;
-    if (FILE* f = fopen(file_.c_str(), "rb")) {
-      char buffer[512];
-      size_t got;
-      while ((got = fread(buffer, 1, sizeof buffer, f)) > 0)
-        text.append(buffer, got);
-      fclose(f);
-    }
-    DeleteFileA(file_.c_str());
-    return text;
-  }
-
-private:
-  std::string file_;
-  FILE* sink_ = nullptr;
-  int saved_ = -1;
-};
 
 // The location report's read-only open asks for exclusive access: while
 // another program holds the data file open, the open fails with the sharing
