@@ -344,8 +344,10 @@ const uint8_t* EngineReadPage(EngineFile* file, PageReader* reader, uint32_t pag
   if (inPart + ps > partSize) {
     // The page spans two parts: assemble it alone at the reader's start.
     reader->Count = 0;
-    if (file->DataReader.Buffer == reader->Buffer)
+    if (file->DataReader.Buffer == reader->Buffer) {
       file->CachedPage = EngineNoPage;
+      file->CachedData = nullptr;
+    }
     if (!ReadAt(file, offset, reader->Buffer, ps))
       return nullptr;
     reader->First = page;
@@ -385,8 +387,10 @@ const uint8_t* EngineReadPage(EngineFile* file, PageReader* reader, uint32_t pag
   uint64_t start = inPart - (uint64_t)(page - first) * ps;
   uint32_t got = 0;
   reader->Count = 0;
-  if (file->DataReader.Buffer == reader->Buffer)
+  if (file->DataReader.Buffer == reader->Buffer) {
     file->CachedPage = EngineNoPage;
+    file->CachedData = nullptr;
+  }
   if (!PlatformSeek(file->Parts[part], start))
     return nullptr;
   if (!PlatformRead(file->Parts[part], reader->Buffer, (uint32_t)(count * ps), &got))

@@ -76,7 +76,10 @@ static int LoadTypedPage(EngineFile* file, PageReader* reader, uint32_t page, ui
 static int LoadDataPage(EngineFile* file, PageReader* reader, uint32_t page, int backward,
                         const uint8_t** data)
 {
-  if (reader == &file->DataReader && page == file->CachedPage) {
+  // CachedData is null while no page is cached: CachedPage then holds
+  // EngineNoPage, which is also the number of the last page a walk over a
+  // page count of 0xFFFFFFFF visits.
+  if (reader == &file->DataReader && page == file->CachedPage && file->CachedData != nullptr) {
     *data = file->CachedData;
     return PageIsData;
   }

@@ -63,7 +63,10 @@ TEST(FuzzRegressions, EveryKeptInputRunsClean) {
   // exercised even where no input has been kept.
   inputs.insert(inputs.begin(), std::string());
   for (const std::string& path : inputs) {
-    SCOPED_TRACE(path.empty() ? std::string("(empty input)") : path);
+    const std::string name = path.empty() ? std::string("(empty input)") : path;
+    SCOPED_TRACE(name);
+    // Named before it runs, so that a crash report says which input it was.
+    fprintf(stderr, "replaying %s\n", name.c_str());
     std::vector<uint8_t> bytes = path.empty() ? std::vector<uint8_t>() : ReadBytes(path);
     int result;
     {
