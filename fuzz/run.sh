@@ -211,6 +211,7 @@ run_target() {
   [ -d "$regressions" ] && dirs+=("$regressions")
   local options=(-close_fd_mask=3 -max_len=262144 -rss_limit_mb=2048 -print_final_stats=1
                  "-artifact_prefix=$artifacts/")
+  [ "$t" != command-line ] && options+=("-dict=$root/fuzz/files.dict")
   if [ "$mode" = ci ]; then
     # A corpus of its own for each check, so that CI runs the same inputs.
     rm -rf "$corpus-ci"; mkdir -p "$corpus-ci"
