@@ -5,13 +5,17 @@
 #
 #   cmake -DTOOL=<program> [-DEMULATOR=<runner>] -DWORK=<folder>
 #         [-DBESIDE=<file;...>]      files copied beside the program
+#         [-DINPUTS=<file;...>]      files copied into the folder of every run
 #         [-DARGS="<arg> <arg>..."]
 #         [-DEXPECT_EXIT=<code>] [-DEXPECT_STDOUT=<text>] [-DEXPECT_STDERR=<text>]
 #         [-DREFERENCE=<program>]    compare everything with this program's run
 #         -P RunTool.cmake
 #
 # The program is copied into its folder, so that a library beside it is found
-# only when BESIDE puts one there. Expected texts may use \n and \r escapes.
+# only when BESIDE puts one there. Every run works on copies of its INPUTS:
+# the library's read-only open is exclusive, so two runs at the same time on
+# one file would turn each other away. Expected texts may use \n and \r
+# escapes.
 
 cmake_minimum_required(VERSION 3.20)
 
@@ -20,7 +24,7 @@ function(run_in folder program emulator)
   file(MAKE_DIRECTORY "${folder}")
   get_filename_component(name "${program}" NAME)
   file(COPY "${program}" DESTINATION "${folder}")
-  foreach(extra ${BESIDE})
+  foreach(extra ${BESIDE} ${INPUTS})
     file(COPY "${extra}" DESTINATION "${folder}")
   endforeach()
   separate_arguments(arguments UNIX_COMMAND "${ARGS}")
