@@ -316,7 +316,8 @@ TEST_P(KeyboardTest, UnderAPseudoTerminal) {
       ASSERT_TRUE(running()) << "a key other than Escape ended the walk";
     }
     off_t before = static_cast<off_t>(ReadFile(dir / "err").size());
-    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    // Long enough for a few spinner flushes on a loaded machine.
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
     EXPECT_GT(static_cast<off_t>(ReadFile(dir / "err").size()), before) << "the spinner stopped";
     size_t length = strlen(keyCase.FinalKey);
     ASSERT_EQ(write(master, keyCase.FinalKey, length), static_cast<ssize_t>(length));
