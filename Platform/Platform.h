@@ -55,9 +55,10 @@ void PlatformClose(PlatformFile file);
 // The code of the last system error of this thread.
 uint32_t PlatformLastError();
 
-// The system's message text for a code, in the user's default language, as the
-// system gives it (no line end added). Never null; release it with
-// PlatformFreeErrorText.
+// The system's message text for a code, in the user's default language. It
+// ends in CR LF, as the Win32 system's texts do; on POSIX the line end is
+// added to strerror's text, so that failure lines have the same shape on both
+// systems. Never null; release it with PlatformFreeErrorText.
 char* PlatformErrorText(uint32_t code);
 void PlatformFreeErrorText(char* text);
 
@@ -87,7 +88,7 @@ void PlatformInitStreams();
 // buffer, key length, signed 8-bit key number; returns the status in 16 bits.
 //
 // Exactly one definition is linked into each program: the replacement engine
-// (Platform/engine_standin.cpp), the system's engine loaded at the first call
+// (StandInEngine/EngineBinding.cpp), the system's engine loaded at the first call
 // (Platform/win32/engine_wbtrv32.cpp, Platform/posix/engine_client.cpp), an
 // entry that answers 20 to everything (Platform/engine_none.cpp), or a test
 // double.

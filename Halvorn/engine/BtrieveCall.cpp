@@ -51,7 +51,7 @@ int OpenDataFile() {
   // the walk points the block at the tool's own key buffer before its first read.
   char pathBuffer[256];
   memset(pathBuffer, 0, sizeof pathBuffer);
-  strncpy(pathBuffer, ScanState.FileName, sizeof pathBuffer - 1);
+  memcpy(pathBuffer, ScanState.FileName, strnlen(ScanState.FileName, sizeof pathBuffer - 1));
 
   // The block keeps the first 127 characters of the name for messages.
   size_t nameLength = strnlen(ScanState.FileName, sizeof block->FileName - 1);
