@@ -246,6 +246,11 @@ static int LoadFcr(EngineFile* file)
       file->RecordBase + file->PhysRecLen > file->PageSize)
     return StatusNotBtrieveFile;
   file->SlotsPerPage = (file->PageSize - file->RecordBase) / file->PhysRecLen;
+  // From 7.00 a position holds the slot number in its low BitsInRecordId
+  // bits (8 for 7.00): a page has no more slots than those bits can number,
+  // or two records would share one position.
+  if (file->BitsInRecordId != 0 && file->SlotsPerPage > (1u << file->BitsInRecordId))
+    file->SlotsPerPage = 1u << file->BitsInRecordId;
 
   file->FirstWalkPage = 1;
   if (file->Layout == LayoutOld) {
