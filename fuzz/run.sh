@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets and runs each of them.
 #
-#   fuzz/run.sh [-j N] [SECONDS]   run every target for SECONDS (default 60),
+#   fuzz/run.sh [-j N] [SECONDS] [TARGET...]
+#                                  run every target (or those named: library,
+#                                  records, engine, command-line) for SECONDS (default 60),
 #                                  N at a time (default 1), and keep the
 #                                  corpus they grow under build/fuzz/corpus
 #   fuzz/run.sh --ci [RUNS]        regression check: every target over its
@@ -27,16 +29,19 @@ mode=time
 seconds=60
 runs=3000
 jobs=1
+chosen=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --ci) mode=ci; if [ $# -gt 1 ] && [[ "$2" =~ ^[0-9]+$ ]]; then runs=$2; shift; fi ;;
     --seeds) mode=seeds ;;
     -j) jobs=$2; shift ;;
     [0-9]*) seconds=$1 ;;
-    *) echo "usage: fuzz/run.sh [-j N] [SECONDS] | --ci [RUNS] | --seeds" >&2; exit 2 ;;
+    library | records | engine | command-line) chosen+=("$1") ;;
+    *) echo "usage: fuzz/run.sh [-j N] [SECONDS] [TARGET...] | --ci [RUNS] | --seeds" >&2; exit 2 ;;
   esac
   shift
 done
+[ ${#chosen[@]} -gt 0 ] && targets=("${chosen[@]}")
 
 # ---------------------------------------------------------------- build
 if [ ! -f "$build/CMakeCache.txt" ]; then
@@ -57,7 +62,7 @@ binary() { find "$build" -type f -perm -u+x -name "$1" | head -n 1; }
 # ---------------------------------------------------------------- seeds
 seeds="$build/seeds"
 rm -rf "$seeds"
-for t in "${targets[@]}"; do mkdir -p "$seeds/$t"; done
+for t in library records engine command-line; do mkdir -p "$seeds/$t"; done
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
