@@ -7,6 +7,7 @@
 #include "Platform/Platform.h"
 
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -38,6 +39,7 @@ struct Entry {
 
 // Calls of a "forever" entry that are logged before the log falls silent.
 const unsigned long ForeverLoggedCalls = 4;
+const std::chrono::seconds ForeverTimeLimit(180);
 
 struct Engine {
   bool Loaded = false;
@@ -47,6 +49,7 @@ struct Engine {
   unsigned long RepeatIndex = 0;
   size_t AnswerIndex = 0;
   unsigned long ForeverCalls = 0;
+  std::chrono::steady_clock::time_point ForeverStart;
   FILE* Log = nullptr;
 };
 
@@ -196,7 +199,16 @@ const Answer* NextAnswer(uint16_t operation, bool* logged) {
   if (e.EntryIndex >= e.Entries.size()) return nullptr;
   const Entry& entry = e.Entries[e.EntryIndex];
   const Answer* answer = &entry.Answers[e.AnswerIndex];
-  if (entry.Forever) *logged = ++e.ForeverCalls <= ForeverLoggedCalls;
+  if (entry.Forever) {
+    *logged = ++e.ForeverCalls <= ForeverLoggedCalls;
+    // A forever entry that nothing ends (a test that went wrong) gives up
+    // after a few minutes, so that no walk is left filling a disk.
+    if ((e.ForeverCalls & 0xFFFF) == 1) {
+      std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now();
+      if (e.ForeverCalls == 1) e.ForeverStart = now;
+      else if (now - e.ForeverStart > ForeverTimeLimit) return nullptr;
+    }
+  }
   if (++e.AnswerIndex == entry.Answers.size()) {
     e.AnswerIndex = 0;
     if (!entry.Forever && ++e.RepeatIndex == entry.Repeat) {

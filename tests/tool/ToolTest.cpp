@@ -117,6 +117,9 @@ pid_t StartTool(const WorkDir& dir, const std::vector<std::string>& args, int st
   int err = open("err", O_WRONLY | O_CREAT | O_TRUNC, 0644);
   dup2(out, 1);
   dup2(err, 2);
+  // Nothing else of the test reaches the tool: above all not the terminal's
+  // master side, which would keep the terminal alive after the test let go.
+  for (int fd = 3; fd < 1024; ++fd) close(fd);
   setenv("HALVORN_SCRIPT", "engine.script", 1);
   setenv("HALVORN_CALL_LOG", "calls.log", 1);
   std::vector<char*> argv;
@@ -142,6 +145,19 @@ int WaitForExit(pid_t child, int seconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
 }
+
+// Ends the tool if a test stops early (a failed assertion), so that no walk
+// is left running on its own.
+struct ChildGuard {
+  pid_t Child;
+  ~ChildGuard() {
+    int status = 0;
+    if (waitpid(Child, &status, WNOHANG) == 0) {
+      kill(Child, SIGKILL);
+      waitpid(Child, &status, 0);
+    }
+  }
+};
 
 int RunTool(const WorkDir& dir, const std::string& script, const std::vector<std::string>& args) {
   WriteFile(dir / "engine.script", script);
@@ -299,6 +315,7 @@ TEST_P(KeyboardTest, UnderAPseudoTerminal) {
   std::vector<std::string> args = {"DATA.MKD"};
   args.insert(args.end(), keyCase.Switches.begin(), keyCase.Switches.end());
   pid_t child = StartTool(dir, args, slave, ForegroundTerminal);
+  ChildGuard guard{child};
 
   auto running = [&]() {
     int status;
@@ -388,6 +405,7 @@ TEST(KeyboardExportTest, EscapeLeavesTheExportWithoutEndByte) {
   int slave = -1;
   ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
   pid_t child = StartTool(dir, {"DATA.MKD", "/A0", "/L3"}, slave, ForegroundTerminal);
+  ChildGuard guard{child};
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (CanonicalWithEcho(slave) && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
