@@ -21,52 +21,6 @@ namespace {
 // A file set of one version and page size: both FCR copies (copy 0 current),
 // PAT pair 1 from 6.0 on (copy 1 in force) and room for `pages` pages. Data
 // pages are mapped and filled by the helpers below.
-struct Layout {
-  uint16_t version;
-  uint16_t pageSize;
-  uint32_t fcrPageSize;
-  uint32_t usageAt;
-  uint32_t entryAt;
-  uint32_t entrySize;
-  uint32_t lastSlotAt;
-  uint32_t headerLength;
-  uint64_t pat1;
-  uint16_t physicalPageSize;  // pages on disk, compressed files
-};
-
-Layout LayoutFor(uint16_t version, uint16_t pageSize, uint16_t physicalPageSize = 0)
-{
-  Layout l{};
-  l.version = version;
-  l.pageSize = pageSize;
-  l.physicalPageSize = physicalPageSize ? physicalPageSize : pageSize;
-  if (version < 0x0800) {
-    l.fcrPageSize = pageSize;
-    l.usageAt = 4;
-    l.entryAt = 8;
-    l.entrySize = 4;
-    l.lastSlotAt = 10;
-    l.headerLength = 4;
-  } else if (version < 0x0950) {
-    l.fcrPageSize = pageSize == 8192 ? 8192 : std::max<uint32_t>(2u * pageSize, 2048);
-    l.usageAt = 6;
-    l.entryAt = 20;
-    l.entrySize = 6;
-    l.lastSlotAt = 14;
-    l.headerLength = 6;
-  } else {
-    l.fcrPageSize = pageSize >= 16384 ? 16384 : 2u * pageSize;
-    if (version == 0x0950 && l.fcrPageSize < 4096)
-      l.fcrPageSize = 4096;
-    l.usageAt = 8;
-    l.entryAt = 16;
-    l.entrySize = 8;
-    l.lastSlotAt = 16;
-    l.headerLength = version == 0x0950 ? 8 : 16;
-  }
-  l.pat1 = 2ull * l.fcrPageSize * (version >= 0x0800 ? 2 : 1);
-  return l;
-}
 
 Image MakeSet(const Layout& l, uint32_t pages)
 {

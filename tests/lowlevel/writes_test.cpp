@@ -27,48 +27,6 @@ namespace {
 //
 // Both FCR copies (copy 0 current), PAT pair 1 from 6.0 on (copy 1 in force,
 // usage counts 1 and 2), and `pages` pages of PhysicalPageSize bytes.
-struct Layout {
-  uint16_t version;
-  uint16_t pageSize;
-  uint16_t physicalPageSize;
-  uint32_t fcrPageSize;
-  uint32_t usageAt;
-  uint32_t entryAt;
-  uint32_t entrySize;
-  uint32_t headerLength;
-  uint64_t pat1;
-};
-
-Layout LayoutFor(uint16_t version, uint16_t pageSize, uint16_t physicalPageSize = 0)
-{
-  Layout l{};
-  l.version = version;
-  l.pageSize = pageSize;
-  l.physicalPageSize = physicalPageSize ? physicalPageSize : pageSize;
-  if (version < 0x0800) {
-    l.fcrPageSize = pageSize;
-    l.usageAt = 4;
-    l.entryAt = 8;
-    l.entrySize = 4;
-    l.headerLength = 4;
-  } else if (version < 0x0950) {
-    l.fcrPageSize = pageSize == 8192 ? 8192 : std::max<uint32_t>(2u * pageSize, 2048);
-    l.usageAt = 6;
-    l.entryAt = 20;
-    l.entrySize = 6;
-    l.headerLength = 6;
-  } else {
-    l.fcrPageSize = pageSize >= 16384 ? 16384 : 2u * pageSize;
-    if (version == 0x0950 && l.fcrPageSize < 4096)
-      l.fcrPageSize = 4096;
-    l.usageAt = 8;
-    l.entryAt = 16;
-    l.entrySize = 8;
-    l.headerLength = version == 0x0950 ? 8 : 16;
-  }
-  l.pat1 = 2ull * l.fcrPageSize * (version >= 0x0800 ? 2 : 1);
-  return l;
-}
 
 Image MakeSet(const Layout& l, uint32_t pages)
 {
